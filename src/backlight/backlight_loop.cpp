@@ -1,0 +1,119 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include <boost/thread/thread.hpp>
+
+#include <cerrno>
+#include <cstring>
+#include <exception>
+
+#include "backlight/brightness_request.h"
+#include "daemon/failure.h"
+#include "daemon/quorin_daemon.h"
+#include "serial/controller_command.h"
+
+namespace quorin {
+
+namespace {
+
+constexpr const char* kControlFile = "/tmp/backlight";
+constexpr useconds_t kPollPause = 1400;
+
+// /tmp is world-writable and the daemon runs as root: never follow a link
+// planted there, and take nothing but a plain file. Non-blocking, so that
+// a FIFO in its place cannot hold the thread.
+int openControlFileSafely()
+{
+    const int fd = open(kControlFile, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return -1;
+    struct stat status;
+    if (fstat(fd, &status) < 0 || !S_ISREG(status.st_mode)) {
+        close(fd);
+        errno = EINVAL;
+        return -1;
+    }
+    return fd;
+}
+
+}  // namespace
+
+// Emptying the file at the start also discards a stop request left by an
+// earlier run.
+void QuorinDaemon::openControlFile()
+{
+    backlightFd = openControlFileSafely();
+    controlOpenError = errno;
+    if (backlightFd >= 0 && ftruncate(backlightFd, 0) < 0) {
+        // Not reported: the loop still reads whatever the file holds.
+    }
+}
+
+void QuorinDaemon::backlightLoop()
+{
+    openControlFile();
+    std::memset(backlightLast, 0, sizeof backlightLast);
+    try {
+        while (backlightTurn())
+            usleep(kPollPause);
+    } catch (const boost::thread_interrupted&) {
+        closeControlFile();
+        throw;
+    }
+    closeControlFile();
+}
+
+// One poll. Returns false on a stop request. An error inside a turn is
+// reported and polling goes on, so that a stop request still works.
+bool QuorinDaemon::backlightTurn()
+{
+    boost::this_thread::interruption_point();
+    try {
+        readControlText();
+        switch (classifyControlText(backlightText, backlightLast)) {
+        case ControlAction::stop:
+            return false;
+        case ControlAction::apply:
+            applyBrightnessRequest();
+            break;
+        case ControlAction::none:
+            break;
+        }
+    } catch (const std::exception& error) {
+        reportException(error);
+    }
+    return true;
+}
+
+// Always from the start of the file: a text that begins with NUL reads as
+// empty but must not shift where the next turn looks.
+void QuorinDaemon::readControlText()
+{
+    std::memset(backlightText, 0, sizeof backlightText);
+    if (backlightFd < 0)
+        errno = controlOpenError;
+    const ssize_t count = backlightFd < 0 ? -1 : pread(backlightFd, backlightText, kTextMax, 0);
+    if (count < 0 && !controlReadFailing)
+        syslog(LOG_USER | LOG_ERR, "Read failed: %m");
+    controlReadFailing = count < 0;
+}
+
+// The text counts as applied before it is sent: a line that refuses the
+// command is reported once, not on every turn.
+void QuorinDaemon::applyBrightnessRequest()
+{
+    std::memcpy(backlightLast, backlightText, sizeof backlightLast);
+    setCommandLevel(backlightCommand, brightnessLevel(parseBrightnessRequest(backlightText)));
+    sendControllerCommand(nullptr);
+}
+
+void QuorinDaemon::closeControlFile()
+{
+    if (backlightFd >= 0)
+        close(backlightFd);
+    backlightFd = -1;
+}
+
+}  // namespace quorin

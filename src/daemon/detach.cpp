@@ -1,0 +1,71 @@
+#include "daemon/detach.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+namespace quorin {
+
+namespace {
+
+// Returns false in the parent's place when the fork fails; the parent of a
+// successful fork ends here.
+bool forkAndLeaveParent(const char* failure)
+{
+    const pid_t pid = fork();
+    if (pid < 0) {
+        syslog(LOG_USER | LOG_ERR, "%s: %m", failure);
+        return false;
+    }
+    if (pid > 0)
+        std::exit(0);
+    return true;
+}
+
+void startNewSession()
+{
+    setsid();
+    if (chdir("/") < 0)
+        syslog(LOG_USER | LOG_ERR, "chdir failed: %m");
+    umask(0);
+}
+
+// The new descriptors take 0, 1 and 2 because open and dup use the lowest
+// free number. The log file is never followed through a link planted in
+// /tmp.
+bool redirectStandardStreams()
+{
+    close(STDIN_FILENO);
+    close(STDOUT_FILENO);
+    close(STDERR_FILENO);
+    if (open("/dev/null", O_RDONLY) < 0) {
+        syslog(LOG_USER | LOG_ERR, "Unable to open /dev/null: %m");
+        return false;
+    }
+    if (open(kLogFile, O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW, 0644) < 0) {
+        syslog(LOG_USER | LOG_ERR, "Unable to open output log file %s: %m", kLogFile);
+        return false;
+    }
+    if (dup(STDOUT_FILENO) < 0) {
+        syslog(LOG_USER | LOG_ERR, "Unable to duplicate output descriptor: %m");
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool detachFromTerminal()
+{
+    if (!forkAndLeaveParent("First fork failed"))
+        return false;
+    startNewSession();
+    if (!forkAndLeaveParent("Second fork failed"))
+        return false;
+    return redirectStandardStreams();
+}
+
+}  // namespace quorin

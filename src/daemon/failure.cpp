@@ -1,0 +1,25 @@
+#include "daemon/failure.h"
+
+#include <syslog.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <iostream>
+
+namespace quorin {
+
+void reportException(const std::exception& error)
+{
+    syslog(LOG_USER | LOG_ERR, "Exception: %s", error.what());
+    std::cerr << "Exception: " << error.what() << std::endl;
+}
+
+void endProcess(int status)
+{
+    std::cout.flush();
+    std::cerr.flush();
+    std::fflush(nullptr);
+    _exit(status);
+}
+
+}  // namespace quorin

@@ -1,0 +1,13 @@
+#include <iostream>
+
+#include "daemon/instance_guard.h"
+#include "daemon/run_daemon.h"
+
+int main()
+{
+    if (quorin::anotherInstanceRunning()) {
+        std::cout << "Another instance already running. exiting." << std::endl;
+        return 1;
+    }
+    return quorin::runDaemon("/dev/ttyS0");
+}

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <linux/uinput.h>
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/serial_port.hpp>
+#include <boost/system/error_code.hpp>
+
+#include <cstddef>
+#include <optional>
+
+#include "daemon/text_buffer.h"
+#include "touch/touch_event_batch.h"
+
+namespace quorin {
+
+// The whole daemon: the serial link, the frame buffer, the virtual touch
+// device and the backlight control state. One object per process, built
+// before the process detaches and torn down at the orderly stop.
+class QuorinDaemon {
+public:
+    explicit QuorinDaemon(const char* device);
+    ~QuorinDaemon();
+    QuorinDaemon(const QuorinDaemon&) = delete;
+    QuorinDaemon& operator=(const QuorinDaemon&) = delete;
+
+    boost::asio::io_context& getIoContext();
+
+    // Thread bodies.
+    void backlightLoop();
+    void runIo();
+
+    // A null command sends backlightCommand.
+    void sendControllerCommand(const unsigned char* command);
+
+private:
+    void configureSerialLine();
+    void startRead();
+    void handleRead(const boost::system::error_code& error, std::size_t count);
+    void noteReadResult(const boost::system::error_code& error);
+    void writeTouchEventBatch(const TouchEventBatch& batch);
+    std::optional<TouchEventBatch> decodeFrame();
+    void setupTouchDevice();
+
+    void openControlFile();
+    bool backlightTurn();
+    void readControlText();
+    void applyBrightnessRequest();
+    void closeControlFile();
+
+    char readBuffer[kTextBufferSize] = {};
+    unsigned char backlightCommand[5];
+    boost::asio::io_context ioContext;
+    boost::asio::serial_port serialPort;
+    int backlightFd = -1;
+    char backlightText[kTextBufferSize] = {};
+    char backlightLast[kTextBufferSize] = {};
+    uinput_user_dev deviceSetup = {};
+    int uinputFd = -1;
+    char frameText[kTextBufferSize] = {};
+    bool synced = false;
+
+    // A run of failures is reported once, at its first failure.
+    bool serialReadFailing = false;
+    bool controlReadFailing = false;
+    int controlOpenError = 0;
+};
+
+}  // namespace quorin
