@@ -1,0 +1,211 @@
+"""The sandbox every system test runs the real daemon in.
+
+A private PID and mount namespace (see sandbox_init.py) with its own /tmp
+and /dev: the test holds the controller's end of the pty that stands in
+for /dev/ttyS0 and reads the system log from its own socket at /dev/log.
+The daemon is preloaded with the uinput stand-in, whose record of every
+call lands in the sandbox's /tmp. Nothing of the host's /dev/ttyS0, /tmp
+or system log is touched.
+"""
+import os
+import re
+import select
+import socket
+import subprocess
+import sys
+import termios
+import time
+
+BUILD_DIR = os.path.abspath(os.environ.get("QUORIN_BUILD_DIR", "build"))
+DAEMON = os.path.join(BUILD_DIR, "quorinDaemon")
+STUB = os.path.join(BUILD_DIR, "tests", "stub", "libquorin_uinput_stub.so")
+HERE = os.path.dirname(os.path.abspath(__file__))
+PROJECT = os.path.dirname(os.path.dirname(HERE))
+sys.path.insert(0, os.path.join(PROJECT, "tools"))
+
+LOG_FILE = "/tmp/quorin.daemon.out"
+STUB_LOG = "/tmp/uinput.log"
+SANITIZER_LOG = "/tmp/sanitizer"
+SEPARATOR = "=" * 79 + "\n"
+LOG_USER_ERR, LOG_USER_INFO = 11, 14
+SYSLOG_LINE = re.compile(r"<(\d+)>\w{3} [ \d]\d \d\d:\d\d:\d\d ([^:\[]+)(?:\[\d+\])?: (.*)", re.S)
+
+
+def wait_for(condition, timeout=5.0, what="condition"):
+    deadline = time.monotonic() + timeout
+    while True:
+        value = condition()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise AssertionError("timed out waiting for " + what)
+        time.sleep(0.005)
+
+
+def sanitizer_env():
+    common = "halt_on_error=1:log_path=" + SANITIZER_LOG
+    return {
+        "ASAN_OPTIONS": common + ":verify_asan_link_order=0:detect_leaks=1",
+        "UBSAN_OPTIONS": common + ":print_stacktrace=1",
+        "TSAN_OPTIONS": common,
+    }
+
+
+class Sandbox:
+    def __init__(self):
+        ours, theirs = socket.socketpair()
+        keep = [d for d in (BUILD_DIR, PROJECT) if d.startswith("/tmp/")]
+        self.process = subprocess.Popen(
+            ["unshare", "--mount", "--pid", "--fork", "--mount-proc", "--propagation", "private",
+             "/usr/bin/python3", os.path.join(HERE, "sandbox_init.py"), str(theirs.fileno()), *keep],
+            pass_fds=[theirs.fileno()])
+        theirs.close()
+        self.control = ours
+        _, fds, _, _ = socket.recv_fds(ours, 16, 3)
+        self.master, self.slave, log_fd = fds
+        self.log = socket.socket(fileno=log_fd)
+        self.init_pid = self._init_pid()
+        self.root = "/proc/%d/root" % self.init_pid
+        self.exits = {}
+        self.received = b""
+        self.syslog_seen = []
+
+    def _init_pid(self):
+        children = "/proc/%d/task/%d/children" % (self.process.pid, self.process.pid)
+        return int(wait_for(lambda: open(children).read().split(), what="sandbox init")[0])
+
+    # --- files and processes inside -------------------------------------
+
+    def path(self, inside):
+        return self.root + inside
+
+    def read(self, inside, mode="r"):
+        with open(self.path(inside), mode) as f:
+            return f.read()
+
+    def write(self, inside, data, mode="w"):
+        with open(self.path(inside), mode) as f:
+            f.write(data)
+
+    def run(self, argv, env=None, timeout=20):
+        full_env = dict(os.environ, **sanitizer_env(), **(env or {}))
+        return subprocess.run(["/usr/bin/nsenter", "-t", str(self.init_pid), "-m", "-p", "--", *argv],
+                              env=full_env, capture_output=True, timeout=timeout)
+
+    def start_daemon(self, env=None, preload=True):
+        stub = {"LD_PRELOAD": STUB, "QUORIN_STUB_LOG": STUB_LOG} if preload else {}
+        return self.run([DAEMON], env=dict(stub, **(env or {})))
+
+    def processes(self):
+        """(pid, command name) of every live process, zombies left out."""
+        found = []
+        for entry in os.listdir(self.path("/proc")):
+            try:
+                stat = self.read("/proc/%s/stat" % entry)
+            except (OSError, ValueError):
+                continue
+            name, state = stat[stat.index("(") + 1:stat.rindex(")")], stat[stat.rindex(")") + 2]
+            if state != "Z":
+                found.append((int(entry), name))
+        return found
+
+    def daemon_pids(self):
+        return [pid for pid, comm in self.processes() if comm == "quorinDaemon"]
+
+    def daemon_pid(self, timeout=5):
+        return wait_for(self.daemon_pids, timeout, "a running daemon")[0]
+
+    def wait_exit(self, pid, timeout=10):
+        def ended():
+            self._collect_exits(0.01)
+            return pid in self.exits
+        wait_for(ended, timeout, "process %d to end" % pid)
+        return self.exits[pid]
+
+    def _collect_exits(self, timeout):
+        if select.select([self.control], [], [], timeout)[0]:
+            for line in self.control.recv(65536).decode().split("\n"):
+                if line.startswith("exit "):
+                    _, pid, status = line.split()
+                    self.exits[int(pid)] = int(status)
+
+    def stop_daemon(self, timeout=10):
+        pid = self.daemon_pid()
+        self.write("/tmp/backlight", "exit\n")
+        return self.wait_exit(pid, timeout)
+
+    # --- the controller's end of the serial line -------------------------
+
+    def send(self, data):
+        view = memoryview(data)
+        while view:
+            select.select([], [self.master], [], 5)
+            view = view[os.write(self.master, view):]
+
+    def receive(self, count, timeout=5):
+        """The next `count` bytes the daemon wrote to the line."""
+        deadline = time.monotonic() + timeout
+        while len(self.received) < count:
+            left = deadline - time.monotonic()
+            if left <= 0 or not select.select([self.master], [], [], left)[0]:
+                raise AssertionError("line got %r, waited for %d bytes" % (self.received, count))
+            self.received += os.read(self.master, 4096)
+        data, self.received = self.received[:count], self.received[count:]
+        return data
+
+    def line_is_quiet(self, seconds=0.2):
+        return not select.select([self.master], [], [], seconds)[0] and not self.received
+
+    def line_attributes(self):
+        return termios.tcgetattr(self.master)
+
+    # --- the system log and the uinput stand-in ---------------------------
+
+    def syslog(self):
+        """Every (priority, identity, message) logged so far."""
+        while select.select([self.log], [], [], 0)[0]:
+            match = SYSLOG_LINE.match(self.log.recv(65536).decode(errors="replace"))
+            if match:
+                self.syslog_seen.append((int(match[1]), match[2], match[3]))
+        return self.syslog_seen
+
+    def wait_syslog(self, text, timeout=5):
+        return wait_for(lambda: [e for e in self.syslog() if text in e[2]], timeout,
+                        "%r in the system log" % text)[0]
+
+    def stub_log(self):
+        try:
+            return self.read(STUB_LOG).splitlines()
+        except FileNotFoundError:
+            return []
+
+    def events(self):
+        """(type, code, value) of every event written to the device."""
+        return [tuple(int(v) for v in line.split()[1:4])
+                for line in self.stub_log() if line.startswith("event ")]
+
+    def touches(self):
+        """(x, y, touched) of every whole report the device got."""
+        events = self.events()
+        reports = [events[i:i + 4] for i in range(0, len(events) - 3, 4)]
+        return [(r[0][2], r[1][2], r[2][2]) for r in reports]
+
+    def wait_touches(self, count, timeout=10):
+        return wait_for(lambda: len(self.touches()) >= count and self.touches(), timeout,
+                        "%d touch reports" % count)
+
+    def sanitizer_reports(self):
+        return [self.read("/tmp/" + name) for name in os.listdir(self.path("/tmp"))
+                if name.startswith("sanitizer")]
+
+    def close(self):
+        reports = self.sanitizer_reports()
+        self.control.close()
+        self.process.wait(timeout=10)
+        for fd in (self.master, self.slave):
+            try:
+                os.close(fd)
+            except OSError:
+                pass
+        self.log.close()
+        assert not reports, "sanitizer reports:\n" + "\n".join(reports)

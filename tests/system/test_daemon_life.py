@@ -1,0 +1,98 @@
+"""Start, detach, single instance and the orderly stop."""
+import os
+import stat
+
+from sandbox import LOG_FILE, LOG_USER_ERR, LOG_USER_INFO, SEPARATOR, wait_for
+
+STARTUP_COMMAND = b"\x1b@s\x00\x00"
+
+
+def test_start_detaches_and_announces_itself(sandbox):
+    sandbox.write(LOG_FILE, "earlier run\n")
+    os.chmod(sandbox.path(LOG_FILE), 0o644)
+    result = sandbox.start_daemon()
+    assert result.returncode == 0
+    assert result.stdout == b"" and result.stderr == b""
+    assert sandbox.receive(5) == STARTUP_COMMAND
+    assert sandbox.wait_syslog("Daemon started")[:2] == (LOG_USER_INFO, "quorinDaemon")
+    assert sandbox.read(LOG_FILE) == "earlier run\n" + SEPARATOR
+
+    pid = sandbox.daemon_pid()
+    proc = "/proc/%d/" % pid
+    session = int(sandbox.read(proc + "stat").rsplit(")", 1)[1].split()[3])
+    assert session != pid, "the daemon must not be a session leader"
+    assert os.readlink(sandbox.path(proc + "cwd")) == "/"
+    assert "Umask:\t0000" in sandbox.read(proc + "status")
+    fds = {n: os.readlink(sandbox.path(proc + "fd/%d" % n)) for n in (0, 1, 2)}
+    assert fds == {0: "/dev/null", 1: LOG_FILE, 2: LOG_FILE}
+    flags = sandbox.read(proc + "fdinfo/1").split("flags:")[1].split()[0]
+    assert int(flags, 8) & os.O_APPEND
+
+
+def test_log_file_is_created_with_mode_0644(daemon):
+    status = os.stat(daemon.path(LOG_FILE))
+    assert stat.S_IMODE(status.st_mode) == 0o644
+    assert daemon.read(LOG_FILE) == SEPARATOR
+
+
+def test_each_start_appends_one_separator(sandbox):
+    for run in range(2):
+        assert sandbox.start_daemon().returncode == 0
+        sandbox.receive(5)
+        sandbox.wait_syslog("Daemon started")
+        assert sandbox.stop_daemon() == 0
+        sandbox.syslog_seen.clear()
+    assert sandbox.read(LOG_FILE) == SEPARATOR * 2
+
+
+def test_second_start_is_refused_while_one_runs(daemon):
+    pid = daemon.daemon_pid()
+    stub_calls = len(daemon.stub_log())
+    result = daemon.start_daemon()
+    assert result.returncode == 1
+    lines = result.stdout.decode().splitlines()
+    assert lines[-1] == "Another instance already running. exiting."
+    assert lines[:-1] and all(l.split() == [str(pid), "quorinDaemon"] for l in lines[:-1])
+    assert daemon.line_is_quiet(), "a refused start must not touch the line"
+    assert len(daemon.stub_log()) == stub_calls, "a refused start must not open uinput"
+    assert daemon.daemon_pids() == [pid]
+
+
+def test_guard_that_cannot_run_never_blocks_the_start(sandbox):
+    result = sandbox.start_daemon(env={"PATH": "/nonexistent"})
+    assert result.returncode == 0
+    assert sandbox.receive(5) == STARTUP_COMMAND
+
+
+def test_missing_serial_device_fails_in_the_foreground(sandbox):
+    os.remove(sandbox.path("/dev/ttyS0"))  # leaves the bind mount's target
+    sandbox.run(["umount", "/dev/ttyS0"])
+    result = sandbox.start_daemon()
+    assert result.returncode == 1
+    assert result.stderr.decode() == "Exception: open: No such file or directory\n"
+    priority, _, message = sandbox.wait_syslog("Exception")
+    assert (priority, message) == (LOG_USER_ERR, "Exception: open: No such file or directory")
+    assert sandbox.stub_log() == [], "uinput must not be opened"
+    assert [comm for _, comm in sandbox.processes()] == ["python3"]
+
+
+def test_orderly_stop(daemon):
+    pid = daemon.daemon_pid()
+    daemon.write("/tmp/backlight", "exit\n")
+    assert daemon.wait_exit(pid) == 0
+    assert daemon.wait_syslog("Daemon stopped")[0] == LOG_USER_INFO
+    messages = [m for _, _, m in daemon.syslog()]
+    assert messages.index("Daemon started") < messages.index("Daemon stopped")
+    assert daemon.line_is_quiet(), "a stop request sends nothing"
+    assert "close" not in daemon.stub_log(), "the device lives until the process ends"
+
+
+def test_log_file_behind_a_symlink_is_refused(sandbox):
+    sandbox.write("/tmp/target", "untouched\n")
+    os.symlink("/tmp/target", sandbox.path(LOG_FILE))
+    assert sandbox.start_daemon().returncode == 0
+    _, _, message = sandbox.wait_syslog("Unable to open output log file")
+    assert message == ("Unable to open output log file /tmp/quorin.daemon.out: "
+                       "Too many levels of symbolic links")
+    wait_for(lambda: not sandbox.daemon_pids(), what="the daemon to give up")
+    assert sandbox.read("/tmp/target") == "untouched\n"
