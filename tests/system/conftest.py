@@ -13,8 +13,5 @@ def sandbox():
 @pytest.fixture
 def daemon(sandbox):
     """A daemon started and ready: the start-up command is on the line."""
-    result = sandbox.start_daemon()
-    assert result.returncode == 0, result
-    assert sandbox.receive(5) == b"\x1b@s\x00\x00"
-    sandbox.wait_syslog("Daemon started")
+    sandbox.start_ready()
     return sandbox

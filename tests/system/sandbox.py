@@ -67,6 +67,7 @@ class Sandbox:
         self.init_pid = self._init_pid()
         self.root = "/proc/%d/root" % self.init_pid
         self.exits = {}
+        self.exit_text = ""
         self.received = b""
         self.syslog_seen = []
 
@@ -96,8 +97,25 @@ class Sandbox:
         stub = {"LD_PRELOAD": STUB, "QUORIN_STUB_LOG": STUB_LOG} if preload else {}
         return self.run([DAEMON], env=dict(stub, **(env or {})))
 
-    def processes(self):
-        """(pid, command name) of every live process, zombies left out."""
+    def start_ready(self, env=None):
+        """Starts the daemon and returns once it polls the control file."""
+        result = self.start_daemon(env)
+        assert result.returncode == 0, result
+        assert self.receive(5) == b"\x1b@s\x00\x00"
+        self.wait_syslog("Daemon started")
+        wait_for(self._control_file_emptied, what="the control file to be emptied")
+        # The forks' parents, until reaped, would count as running instances.
+        wait_for(lambda: not self.processes(zombies=True), what="the forks to be reaped")
+        return result
+
+    def _control_file_emptied(self):
+        try:
+            return os.stat(self.path("/tmp/backlight")).st_size == 0
+        except FileNotFoundError:
+            return False
+
+    def processes(self, zombies=False):
+        """(pid, command name) of every live process, or of every zombie."""
         found = []
         for entry in os.listdir(self.path("/proc")):
             try:
@@ -105,7 +123,7 @@ class Sandbox:
             except (OSError, ValueError):
                 continue
             name, state = stat[stat.index("(") + 1:stat.rindex(")")], stat[stat.rindex(")") + 2]
-            if state != "Z":
+            if (state == "Z") == zombies:
                 found.append((int(entry), name))
         return found
 
@@ -124,10 +142,11 @@ class Sandbox:
 
     def _collect_exits(self, timeout):
         if select.select([self.control], [], [], timeout)[0]:
-            for line in self.control.recv(65536).decode().split("\n"):
-                if line.startswith("exit "):
-                    _, pid, status = line.split()
-                    self.exits[int(pid)] = int(status)
+            self.exit_text += self.control.recv(65536).decode()
+            *lines, self.exit_text = self.exit_text.split("\n")
+            for line in lines:
+                _, pid, status = line.split()
+                self.exits[int(pid)] = int(status)
 
     def stop_daemon(self, timeout=10):
         pid = self.daemon_pid()

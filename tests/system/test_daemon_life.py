@@ -37,9 +37,7 @@ def test_log_file_is_created_with_mode_0644(daemon):
 
 def test_each_start_appends_one_separator(sandbox):
     for run in range(2):
-        assert sandbox.start_daemon().returncode == 0
-        sandbox.receive(5)
-        sandbox.wait_syslog("Daemon started")
+        sandbox.start_ready()
         assert sandbox.stop_daemon() == 0
         sandbox.syslog_seen.clear()
     assert sandbox.read(LOG_FILE) == SEPARATOR * 2
