@@ -72,10 +72,14 @@ static int env_number(const char *name)
     return value ? atoi(value) : 0;
 }
 
-/* Counts this call; true when it is the one told to fail. */
-static int injected_failure(void)
+/* Numbers the calls on /dev/uinput from 1. */
+static int next_call(void)
 {
-    int call = atomic_fetch_add(&call_count, 1) + 1;
+    return atomic_fetch_add(&call_count, 1) + 1;
+}
+
+static int told_to_fail(int call)
+{
     return call == env_number("QUORIN_STUB_FAIL");
 }
 
@@ -95,7 +99,7 @@ static int open_uinput(int flags)
 {
     int fd;
 
-    if (injected_failure())
+    if (told_to_fail(next_call()))
         return fail(ENOENT, "open");
     fd = memfd_create("uinput-stub", MFD_CLOEXEC);
     if (fd < 0)
@@ -149,7 +153,7 @@ static int uinput_ioctl(unsigned long request, unsigned long argument)
 {
     const char *name = request_name(request);
 
-    if (injected_failure())
+    if (told_to_fail(next_call()))
         return fail(EIO, name);
     if (request == UI_DEV_CREATE) {
         if (!atomic_load(&setup_written) || atomic_load(&created))
@@ -187,19 +191,22 @@ static void record_setup(const struct uinput_user_dev *setup)
     record("setup %s", hex);
 }
 
-static void record_events(const struct input_event *events, size_t count)
+/* Events that came in one write share its call number. */
+static void record_events(const struct input_event *events, size_t count, int call)
 {
     struct timespec now;
 
     clock_gettime(CLOCK_MONOTONIC, &now);
     for (size_t i = 0; i < count; i++)
-        record("event %u %u %d mono=%lld", events[i].type, events[i].code, events[i].value,
-               (long long)now.tv_sec * 1000000000LL + now.tv_nsec);
+        record("event %u %u %d call=%d mono=%lld", events[i].type, events[i].code,
+               events[i].value, call, (long long)now.tv_sec * 1000000000LL + now.tv_nsec);
 }
 
 static ssize_t uinput_write(const void *buffer, size_t count)
 {
-    if (injected_failure())
+    int call = next_call();
+
+    if (told_to_fail(call))
         return fail(EIO, "write");
     if (!atomic_load(&created)) {
         if (count != sizeof(struct uinput_user_dev) || atomic_load(&setup_written))
@@ -210,7 +217,7 @@ static ssize_t uinput_write(const void *buffer, size_t count)
     }
     if (count == 0 || count % sizeof(struct input_event) != 0)
         return fail(EINVAL, "event");
-    record_events(buffer, count / sizeof(struct input_event));
+    record_events(buffer, count / sizeof(struct input_event), call);
     return (ssize_t)count;
 }
 

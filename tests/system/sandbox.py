@@ -175,6 +175,11 @@ class Sandbox:
     def line_is_quiet(self, seconds=0.2):
         return not select.select([self.master], [], [], seconds)[0] and not self.received
 
+    def hang_up(self):
+        """The controller's end goes away: the daemon's reads and writes fail."""
+        os.close(self.master)
+        self.master = None
+
     def line_attributes(self):
         return termios.tcgetattr(self.master)
 
@@ -222,9 +227,7 @@ class Sandbox:
         self.control.close()
         self.process.wait(timeout=10)
         for fd in (self.master, self.slave):
-            try:
+            if fd is not None:
                 os.close(fd)
-            except OSError:
-                pass
         self.log.close()
         assert not reports, "sanitizer reports:\n" + "\n".join(reports)
