@@ -93,6 +93,11 @@ class Sandbox:
         return subprocess.run(["/usr/bin/nsenter", "-t", str(self.init_pid), "-m", "-p", "--", *argv],
                               env=full_env, capture_output=True, timeout=timeout)
 
+    def spawn(self, argv):
+        """Starts a program inside without waiting; its output is a pipe of text."""
+        return subprocess.Popen(["/usr/bin/nsenter", "-t", str(self.init_pid), "-m", "-p", "--", *argv],
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+
     def start_daemon(self, env=None, preload=True):
         stub = {"LD_PRELOAD": STUB, "QUORIN_STUB_LOG": STUB_LOG} if preload else {}
         return self.run([DAEMON], env=dict(stub, **(env or {})))
@@ -139,6 +144,13 @@ class Sandbox:
             return pid in self.exits
         wait_for(ended, timeout, "process %d to end" % pid)
         return self.exits[pid]
+
+    def wait_exit_status(self, status, timeout=10):
+        """Waits until some process of the sandbox ends with this status."""
+        def ended():
+            self._collect_exits(0.01)
+            return status in self.exits.values()
+        return wait_for(ended, timeout, "a process to end with status %d" % status)
 
     def _collect_exits(self, timeout):
         if select.select([self.control], [], [], timeout)[0]:

@@ -94,3 +94,14 @@ def test_log_file_behind_a_symlink_is_refused(sandbox):
                        "Too many levels of symbolic links")
     wait_for(lambda: not sandbox.daemon_pids(), what="the daemon to give up")
     assert sandbox.read("/tmp/target") == "untouched\n"
+
+
+def test_io_thread_that_cannot_start_stops_the_backlight_thread_first(sandbox):
+    result = sandbox.start_daemon(env={"QUORIN_STUB_FAIL_THREAD": "2"})
+    assert result.returncode == 0, "the failure comes after the daemon detached"
+    assert sandbox.wait_exit_status(1)
+    text = "Exception: boost::thread_resource_error: Resource temporarily unavailable"
+    priority, _, message = sandbox.wait_syslog("Exception")
+    assert (priority, message) == (LOG_USER_ERR, text)
+    assert sandbox.read(LOG_FILE) == SEPARATOR + text + "\n"
+    assert not [m for _, _, m in sandbox.syslog() if m == "Daemon stopped"]
