@@ -1,15 +1,14 @@
-"""Starts the daemon in the test sandbox, plays a tap as the controller
-would, asks for a brightness level, stops it, and prints what happened."""
+"""Starts the daemon in the test sandbox, plays a tap and a short drag as
+the controller would, asks for a brightness level, stops it, and prints
+what happened."""
 import os
 import sys
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "system"))
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "tests", "system"))
 from sandbox import Sandbox  # noqa: E402
-
-
-def record(x, y, touched):
-    return b"\x1b!%03X%03X%s!t" % (x, y, b"0" if touched else b"1")
+import quorin_sim as sim  # noqa: E402  (tools/ is on the path through sandbox)
 
 
 def main():
@@ -17,13 +16,16 @@ def main():
     try:
         box.start_ready()
         print("daemon started; the line got the start-up command")
-        box.send(record(419, 4095, True))
-        time.sleep(0.05)
-        box.send(record(419, 4095, False))
-        for x, y, touched in box.wait_touches(2):
+        box.send(sim.SYNC_PREAMBLE)
+        time.sleep(sim.SYNC_PAUSE)
+        samples = sim.tap(419, 4095) + sim.drag(100, 100, 400, 250, steps=4)
+        box.send(b"".join(sim.encode_samples(samples)))
+        for x, y, touched in box.wait_touches(len(samples)):
             print("touch report: x=%d y=%d touched=%d" % (x, y, touched))
         box.write("/tmp/backlight", "50\n")
-        print("brightness command on the line:", box.receive(5).hex(" "))
+        command = box.receive(5)
+        print("command on the line for 50 %%: %s (%s)" % (sim.describe_command(command),
+                                                          command.hex(" ")))
         print("stop: status", box.stop_daemon())
     finally:
         box.close()
