@@ -124,18 +124,8 @@ int open(const char *path, int flags, ...)
     return NEXT(open)(path, flags, mode);
 }
 
-int open64(const char *path, int flags, ...)
-{
-    va_list args;
-    mode_t mode;
-
-    va_start(args, flags);
-    mode = va_arg(args, mode_t);
-    va_end(args);
-    if (is_uinput(path))
-        return open_uinput(flags);
-    return NEXT(open64)(path, flags, mode);
-}
+/* The same call on a 64-bit system. */
+int open64(const char *path, int flags, ...) __attribute__((alias("open")));
 
 static const char *request_name(unsigned long request)
 {
