@@ -22,6 +22,7 @@ STUB = os.path.join(BUILD_DIR, "tests", "stub", "libquorin_uinput_stub.so")
 HERE = os.path.dirname(os.path.abspath(__file__))
 PROJECT = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(PROJECT, "tools"))
+from quorin_sim import STARTUP_COMMAND  # noqa: E402
 
 LOG_FILE = "/tmp/quorin.daemon.out"
 STUB_LOG = "/tmp/uinput.log"
@@ -106,7 +107,7 @@ class Sandbox:
         """Starts the daemon and returns once it polls the control file."""
         result = self.start_daemon(env)
         assert result.returncode == 0, result
-        assert self.receive(5) == b"\x1b@s\x00\x00"
+        assert self.receive(5) == STARTUP_COMMAND
         self.wait_syslog("Daemon started")
         wait_for(self._control_file_emptied, what="the control file to be emptied")
         # The forks' parents, until reaped, would count as running instances.

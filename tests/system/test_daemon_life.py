@@ -2,9 +2,8 @@
 import os
 import stat
 
+from quorin_sim import STARTUP_COMMAND
 from sandbox import LOG_FILE, LOG_USER_ERR, LOG_USER_INFO, SEPARATOR, wait_for
-
-STARTUP_COMMAND = b"\x1b@s\x00\x00"
 
 
 def test_start_detaches_and_announces_itself(sandbox):

@@ -6,19 +6,15 @@ import time
 
 import pytest
 
+from quorin_sim import STARTUP_COMMAND, SYNC_PAUSE, SYNC_PREAMBLE
+from quorin_sim import encode_record as record
 from sandbox import LOG_FILE, LOG_USER_ERR, wait_for
-
-STARTUP_COMMAND = b"\x1b@s\x00\x00"
-PREAMBLE = b"\x1b" + b"-" * 16  # long enough to trigger the one-time start-up discard
-
-
-def record(x, y, touched, filler=b"!"):
-    return b"\x1b%s%03X%03X%s%st" % (filler, x, y, b"0" if touched else b"1", filler)
 
 
 def synced(box):
-    box.send(PREAMBLE)
-    time.sleep(0.1)
+    """Past the one-time start-up discard, so that bursts are decoded."""
+    box.send(SYNC_PREAMBLE)
+    time.sleep(SYNC_PAUSE)
     return box
 
 
