@@ -1,0 +1,248 @@
+"""A qemu guest running the unmodified daemon on a real Linux kernel.
+
+The initramfs holds busybox, the static daemon, the evdev reader, the
+uinput and evdev modules and guest_init.sh. The host plays the controller
+on the guest's first serial port (its /dev/ttyS0), reads the kernel
+console of the second into console.log, and runs shell commands in the
+guest over the third. qemu traces every UART parameter change into
+qemu.log. TCG by default; QUORIN_VM_KVM=1 uses KVM where it works.
+"""
+import os
+import re
+import select
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+import guest_kernel  # noqa: E402
+
+QEMU = "qemu-system-x86_64"
+FIRMWARE = "/usr/share/qemu/qboot.rom"
+BOOT_TIMEOUT = 90
+REPORT = re.compile(r"report x=(-?\d+) y=(-?\d+) touch=(\d)")
+UART_TRACE = re.compile(r"serial_update_parameters baudrate=(\d+) parity='(.)' data=(\d) stop=(\d)")
+
+
+def missing_tools():
+    """What this host lacks to boot a guest; empty when it can."""
+    tools = [QEMU, "cpio", "gzip", "apt-get", "dpkg-deb"]
+    missing = [tool for tool in tools if not shutil.which(tool)]
+    missing += [path for path in (FIRMWARE, "/bin/busybox") if not os.path.exists(path)]
+    return missing
+
+
+def build_initramfs(build_dir, kernel_dir, target):
+    """A gzipped newc cpio archive of the guest's whole root file system."""
+    with tempfile.TemporaryDirectory() as root:
+        for directory in ("bin", "lib", "dev", "proc", "sys", "tmp"):
+            os.mkdir(os.path.join(root, directory))
+        os.mknod(os.path.join(root, "dev", "console"), 0o20600, os.makedev(5, 1))
+        shutil.copy(os.path.join(HERE, "guest_init.sh"), os.path.join(root, "init"))
+        os.chmod(os.path.join(root, "init"), 0o755)
+        shutil.copy("/bin/busybox", os.path.join(root, "bin"))
+        os.symlink("busybox", os.path.join(root, "bin", "sh"))
+        for program in ("quorinDaemon", os.path.join("tests", "vm", "evdev_reader")):
+            subprocess.run(["strip", "-o", os.path.join(root, "bin", os.path.basename(program)),
+                            os.path.join(build_dir, program)], check=True)
+        for module in ("evdev.ko", "uinput.ko"):
+            shutil.copy(os.path.join(kernel_dir, module), os.path.join(root, "lib"))
+        files = subprocess.run(["find", "."], cwd=root, capture_output=True, check=True).stdout
+        archive = subprocess.run(["cpio", "-o", "-H", "newc", "-R", "0:0", "--quiet"], cwd=root,
+                                 input=files, capture_output=True, check=True).stdout
+    with open(target, "wb") as f:
+        subprocess.run(["gzip", "-1"], input=archive, stdout=f, check=True)
+    return target
+
+
+def listening_socket(path):
+    server = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+    server.bind(path)
+    server.listen(1)
+    return server
+
+
+class Guest:
+    def __init__(self, build_dir):
+        self.work = tempfile.mkdtemp(prefix="quorin-vm-")
+        self.kernel_dir = guest_kernel.kernel_dir()
+        self.abi = os.path.basename(self.kernel_dir)
+        initramfs = build_initramfs(build_dir, self.kernel_dir,
+                                    os.path.join(self.work, "initramfs.gz"))
+        servers = {name: listening_socket(os.path.join(self.work, name))
+                   for name in ("controller", "shell")}
+        started = time.monotonic()
+        self.qemu = subprocess.Popen(self._command(initramfs), stdin=subprocess.DEVNULL,
+                                     stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        try:
+            self.line = self._accept(servers["controller"])
+            self.channel = self._accept(servers["shell"])
+            self.received = b""
+            self.channel_text = ""
+            self._read_channel_until("guest ready\n", BOOT_TIMEOUT)
+        except BaseException:
+            self.close()
+            raise
+        finally:
+            for server in servers.values():
+                server.close()
+        self.boot_seconds = time.monotonic() - started
+
+    def _command(self, initramfs):
+        accel = ["-accel", "kvm", "-cpu", "host"] if os.environ.get("QUORIN_VM_KVM") == "1" \
+            else ["-accel", "tcg"]
+        work = self.work
+        return [QEMU, "-M", "pc", *accel, "-nodefaults", "-display", "none", "-no-reboot",
+                "-m", "256", "-bios", FIRMWARE,
+                "-kernel", os.path.join(self.kernel_dir, "vmlinux"), "-initrd", initramfs,
+                "-append", "console=ttyS1 panic=-1 quiet",
+                "-chardev", "socket,id=controller,path=%s/controller" % work,
+                "-serial", "chardev:controller",
+                "-serial", "file:%s/console.log" % work,
+                "-chardev", "socket,id=shell,path=%s/shell" % work,
+                "-serial", "chardev:shell",
+                "-trace", "serial_update_parameters", "-D", os.path.join(work, "qemu.log")]
+
+    def _accept(self, server):
+        deadline = time.monotonic() + 30
+        while not select.select([server], [], [], 0.1)[0]:
+            if self.qemu.poll() is not None or time.monotonic() > deadline:
+                raise AssertionError("qemu did not start:\n" + self.qemu.stdout.read().decode())
+        return server.accept()[0]
+
+    # --- the shell channel -------------------------------------------------
+
+    def _read_channel_until(self, pattern, timeout):
+        """Reads the shell channel until the regular expression matches;
+        returns the match and drops what it covered."""
+        deadline = time.monotonic() + timeout
+        while True:
+            match = re.search(pattern, self.channel_text)
+            if match:
+                self.channel_text = self.channel_text[match.end():]
+                return match
+            left = deadline - time.monotonic()
+            if left <= 0 or not select.select([self.channel], [], [], left)[0]:
+                raise AssertionError("guest shell: waited for %r, got %r\nconsole:\n%s"
+                                     % (pattern, self.channel_text, self.console()))
+            data = self.channel.recv(65536)
+            if not data:
+                raise AssertionError("guest went away\nconsole:\n" + self.console())
+            self.channel_text += data.decode(errors="replace")
+
+    def shell(self, command, timeout=30):
+        """Runs one line of shell in the guest: (exit status, output)."""
+        assert "\n" not in command
+        self.channel.sendall(command.encode() + b"\n")
+        match = self._read_channel_until(r"(?s)^(.*?)--- (\d+)\n", timeout)
+        return int(match[2]), match[1]
+
+    def check(self, command, timeout=30):
+        status, output = self.shell(command, timeout)
+        assert status == 0, "%r gave %d:\n%s" % (command, status, output)
+        return output
+
+    def read(self, inside):
+        return self.check("cat " + inside)
+
+    def write(self, inside, text):
+        escaped = text.replace("\\", "\\\\").replace("%", "%%").replace("'", "\\047")
+        self.check("printf '%s' > %s" % (escaped.replace("\n", "\\n"), inside))
+
+    def wait_shell(self, command, timeout=20, what=None):
+        """Repeats a command until it succeeds; returns its output."""
+        deadline = time.monotonic() + timeout
+        while True:
+            status, output = self.shell(command)
+            if status == 0:
+                return output
+            if time.monotonic() > deadline:
+                raise AssertionError("timed out waiting for " + (what or command))
+            time.sleep(0.05)
+
+    # --- the daemon and a reader of its device, inside -------------------
+
+    def start_daemon(self):
+        """Starts the daemon as a shell would; returns its exit status."""
+        return self.shell("quorinDaemon")[0]
+
+    def daemon_running(self):
+        """Whether a quorinDaemon process that has not ended exists."""
+        table = self.check("ps -o stat,comm")
+        return any(line.split()[1:] == ["quorinDaemon"] and not line.startswith("Z")
+                   for line in table.splitlines()[1:])
+
+    def syslog(self):
+        return self.read("/tmp/syslog")
+
+    def watch_touches(self):
+        """Starts the evdev reader on "uinput-touch"; returns its first
+        line (the device's state when it started)."""
+        self.check("evdev_reader watch > /tmp/reports 2>&1 &")
+        return self.wait_shell("grep ready /tmp/reports", what="the reader").strip()
+
+    def reader_output(self):
+        return self.read("/tmp/reports").splitlines()
+
+    def reports(self):
+        """(x, y, touched) of every report the reader got so far."""
+        return [(int(m[1]), int(m[2]), m[3] == "1")
+                for m in map(REPORT.match, self.reader_output()) if m]
+
+    def wait_reports(self, count, timeout=20):
+        """The reports once there are at least `count`."""
+        deadline = time.monotonic() + timeout
+        while len(self.reports()) < count:
+            if time.monotonic() > deadline:
+                raise AssertionError("waited for %d reports, the reader has:\n%s"
+                                     % (count, "\n".join(self.reader_output())))
+            time.sleep(0.05)
+        return self.reports()
+
+    # --- the controller's end of the serial line ---------------------------
+
+    def send(self, data):
+        self.line.sendall(data)
+
+    def receive(self, count, timeout=10):
+        """The next `count` bytes the guest wrote to its /dev/ttyS0."""
+        deadline = time.monotonic() + timeout
+        while len(self.received) < count:
+            left = deadline - time.monotonic()
+            if left <= 0 or not select.select([self.line], [], [], left)[0]:
+                raise AssertionError("line got %r, waited for %d bytes" % (self.received, count))
+            self.received += self.line.recv(4096)
+        data, self.received = self.received[:count], self.received[count:]
+        return data
+
+    def line_is_quiet(self, seconds=0.3):
+        return not select.select([self.line], [], [], seconds)[0] and not self.received
+
+    # --- what qemu saw -------------------------------------------------------
+
+    def uart_settings(self):
+        """(baud, parity, data bits, stop bits) of every UART parameter
+        change so far, in order."""
+        with open(os.path.join(self.work, "qemu.log")) as f:
+            return [(int(m[1]), m[2], int(m[3]), int(m[4])) for m in UART_TRACE.finditer(f.read())]
+
+    def console(self):
+        try:
+            with open(os.path.join(self.work, "console.log"), errors="replace") as f:
+                return f.read()
+        except FileNotFoundError:
+            return ""
+
+    def close(self):
+        if self.qemu.poll() is None:
+            self.qemu.kill()
+        self.qemu.wait()
+        self.qemu.stdout.close()
+        for name in ("line", "channel"):
+            if hasattr(self, name):
+                getattr(self, name).close()
+        shutil.rmtree(self.work, ignore_errors=True)
