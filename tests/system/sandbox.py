@@ -232,8 +232,15 @@ class Sandbox:
                         "%d touch reports" % count)
 
     def sanitizer_reports(self):
-        return [self.read("/tmp/" + name) for name in os.listdir(self.path("/tmp"))
-                if name.startswith("sanitizer")]
+        reports = [self.read("/tmp/" + name) for name in os.listdir(self.path("/tmp"))
+                   if name.startswith("sanitizer")]
+        # GCC's UBSan runtime next to ASan ignores log_path and writes to
+        # standard error: the log file once the daemon has detached.
+        try:
+            log = self.read(LOG_FILE, "rb").decode(errors="replace")
+        except FileNotFoundError:
+            log = ""
+        return reports + [log] * ("runtime error:" in log)
 
     def close(self):
         reports = self.sanitizer_reports()
