@@ -94,10 +94,11 @@ class Sandbox:
         return subprocess.run(["/usr/bin/nsenter", "-t", str(self.init_pid), "-m", "-p", "--", *argv],
                               env=full_env, capture_output=True, timeout=timeout)
 
-    def spawn(self, argv):
+    def spawn(self, argv, env=None):
         """Starts a program inside without waiting; its output is a pipe of text."""
+        full_env = dict(os.environ, **sanitizer_env(), **(env or {}))
         return subprocess.Popen(["/usr/bin/nsenter", "-t", str(self.init_pid), "-m", "-p", "--", *argv],
-                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+                                env=full_env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
 
     def start_daemon(self, env=None, preload=True):
         stub = {"LD_PRELOAD": STUB, "QUORIN_STUB_LOG": STUB_LOG} if preload else {}

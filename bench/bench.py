@@ -1,0 +1,332 @@
+"""Measures the real daemon in the test sandbox and prints one table.
+
+Run by bench/run, which builds the Release tree and sets QUORIN_BUILD_DIR.
+Every time here is CLOCK_MONOTONIC: the uinput stand-in stamps each event
+write with it, and time.monotonic_ns() reads the same clock, so a record's
+latency is the stand-in's stamp of its ABS_X event minus the moment the
+record's last byte was written to the controller's end of the pty.
+Figures are printed, never judged: the targets column is for the reader.
+"""
+import json
+import os
+import platform
+import random
+import select
+import statistics
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "tests", "system"))
+import sandbox as sb  # noqa: E402
+import quorin_sim as sim  # noqa: E402  (tools/ is on the path through sandbox)
+
+READ_PAUSE_NS = 1_400_000
+POLL_HZ = 1e6 / 1400
+FLOOR_LOOP = os.path.join(sb.BUILD_DIR, "bench", "floor_loop")
+DECODER_BENCH = os.path.join(sb.BUILD_DIR, "bench", "quorin_decoder_bench")
+STUB_ENV = {"LD_PRELOAD": sb.STUB, "QUORIN_STUB_LOG": sb.STUB_LOG}
+
+LATENCY_RECORDS = 500
+IDLE_SECONDS = 10
+BURST_RECORDS = 20000
+BRIGHTNESS_REQUESTS = 200
+STARTUP_RUNS = 5
+
+
+def percentile(values, share):
+    ordered = sorted(values)
+    return ordered[min(len(ordered) - 1, round(share * (len(ordered) - 1)))]
+
+
+def ms(ns):
+    return "%.3f ms" % (ns / 1e6)
+
+
+class XEvents:
+    """Follows the stand-in's log: the (value, mono ns) of each new ABS_X
+    event, read as the log grows."""
+
+    def __init__(self, box):
+        self.file = open(box.path(sb.STUB_LOG), "rb")
+        self.partial = b""
+
+    def new(self):
+        lines = (self.partial + self.file.read()).split(b"\n")
+        self.partial = lines.pop()
+        found = []
+        for line in lines:
+            if line.startswith(b"event 3 0 "):
+                fields = line.split()
+                found.append((int(fields[3]), int(fields[5][len(b"mono="):])))
+        return found
+
+
+# --- per-process cost, read from the sandbox's /proc ----------------------------
+
+def cpu_ns(box, pid):
+    """CPU time of every thread of `pid` (first field of schedstat, ns) and
+    how often they were switched in."""
+    run, slices = 0, 0
+    for tid in os.listdir(box.path("/proc/%d/task" % pid)):
+        fields = box.read("/proc/%d/task/%s/schedstat" % (pid, tid)).split()
+        run += int(fields[0])
+        slices += int(fields[2])
+    return run, slices
+
+
+def status_field(box, pid, name):
+    for line in box.read("/proc/%d/status" % pid).splitlines():
+        if line.startswith(name + ":"):
+            return line.split()[1]
+    raise KeyError(name)
+
+
+def idle_cost(box, daemon):
+    """Daemon and floor loop side by side, nothing on the line or in the
+    control file, for IDLE_SECONDS."""
+    box.write("/tmp/floor", "")
+    floor_run = box.spawn([FLOOR_LOOP, "/tmp/floor", str(IDLE_SECONDS + 3)])
+    floor = sb.wait_for(lambda: [p for p, name in box.processes() if name == "floor_loop"],
+                        what="the floor loop")[0]
+    time.sleep(0.5)
+    start = time.monotonic_ns()
+    before = {pid: cpu_ns(box, pid) for pid in (daemon, floor)}
+    time.sleep(IDLE_SECONDS)
+    after = {pid: cpu_ns(box, pid) for pid in (daemon, floor)}
+    wall = time.monotonic_ns() - start
+    floor_run.wait(timeout=10)
+    figures = {}
+    for name, pid in (("daemon", daemon), ("floor", floor)):
+        run = after[pid][0] - before[pid][0]
+        slices = after[pid][1] - before[pid][1]
+        figures[name] = {"percent": 100.0 * run / wall, "wakeups": slices * 1e9 / wall,
+                         "per_wakeup_us": run / slices / 1e3 if slices else 0.0}
+    return figures
+
+
+# --- the touch path ---------------------------------------------------------------
+
+def send_preamble(box):
+    box.send(sim.SYNC_PREAMBLE)
+    time.sleep(sim.SYNC_PAUSE)
+
+
+def touch_latency(box, events, count):
+    """Records sent one at a time, each once the one before has reached the
+    device; ns from the record's last byte written to its ABS_X event."""
+    latencies = []
+    for i in range(count):
+        x = (i * 37) % (sim.MAX_POSITION + 1)
+        record = sim.encode_record(x, sim.MAX_POSITION - x, i % 2 == 0)
+        assert os.write(box.master, record) == len(record)
+        written = time.monotonic_ns()
+        arrived = sb.wait_for(events.new, what="record %d on the device" % i)
+        assert [value for value, _ in arrived] == [x], arrived
+        latencies.append(arrived[0][1] - written)
+        time.sleep(0.002)
+    return latencies
+
+
+def burst(box, events, count):
+    """`count` records written as fast as the pty takes them; returns
+    (records decoded, records lost, ns from the first byte written to the
+    last ABS_X event)."""
+    xs = [i % (sim.MAX_POSITION + 1) for i in range(count)]
+    data = b"".join(sim.encode_record(x, 100, True) for x in xs)
+    first_byte = time.monotonic_ns()
+    box.send(data)
+    arrived = []
+    quiet_since = time.monotonic()
+    while len(arrived) < count and time.monotonic() - quiet_since < 2.0:
+        time.sleep(0.02)
+        new = events.new()
+        if new:
+            arrived += new
+            quiet_since = time.monotonic()
+    assert [value for value, _ in arrived] == xs[:len(arrived)], "records out of order"
+    return len(arrived), count - len(arrived), arrived[-1][1] - first_byte
+
+
+# --- the backlight path -------------------------------------------------------------
+
+def brightness_latency(box, count):
+    """ns from writing a changed request into the control file to the
+    command's last byte read on the line. Texts of one length overwrite
+    each other in place, so no turn can catch the file half written."""
+    requests = [(b"40\n", 12), (b"60\n", 18)]
+    fd = os.open(box.path("/tmp/backlight"), os.O_WRONLY)
+    latencies = []
+    try:
+        for i in range(count):
+            text, level = requests[i % 2]
+            os.pwrite(fd, text, 0)
+            written = time.monotonic_ns()
+            command = box.receive(sim.COMMAND_LENGTH)
+            latencies.append(time.monotonic_ns() - written)
+            assert command == sim.brightness_command(level), command
+            # A random phase against the 1400 us poll.
+            time.sleep(random.uniform(0.002, 0.005))
+    finally:
+        os.close(fd)
+    return latencies
+
+
+# --- start-up -----------------------------------------------------------------------
+
+def wait_readable(fds, timeout=10):
+    ready = select.select(fds, [], [], timeout)[0]
+    if not ready:
+        raise AssertionError("start-up timed out")
+    return ready
+
+
+def one_startup():
+    """(ns to the start-up command on the line, ns to "Daemon started" in
+    the system log), both from launching the binary inside the sandbox."""
+    box = sb.Sandbox()
+    try:
+        launched = time.monotonic_ns()
+        foreground = box.spawn([sb.DAEMON], env=STUB_ENV)
+        command_at = started_at = None
+        line = b""
+        while command_at is None or started_at is None:
+            ready = wait_readable([box.master, box.log])
+            now = time.monotonic_ns()
+            if box.master in ready:
+                line += os.read(box.master, 64)
+                if command_at is None and len(line) >= sim.COMMAND_LENGTH:
+                    command_at = now
+            if box.log in ready:
+                message = box.log.recv(65536).decode(errors="replace")
+                if "Daemon started" in message:
+                    started_at = now
+        assert line.startswith(sim.STARTUP_COMMAND), line
+        foreground.wait(timeout=10)
+        # The stop request must come after the poller has emptied the file.
+        control = box.path("/tmp/backlight")
+        sb.wait_for(lambda: os.path.exists(control) and os.path.getsize(control) == 0,
+                    what="the control file")
+        box.stop_daemon()
+        return command_at - launched, started_at - launched
+    finally:
+        box.close()
+
+
+def nsenter_launch_ns():
+    """What launching anything inside the sandbox costs: nsenter and exec of
+    /bin/true, to its exit."""
+    box = sb.Sandbox()
+    try:
+        samples = []
+        for _ in range(5):
+            launched = time.monotonic_ns()
+            box.spawn(["/bin/true"]).wait(timeout=10)
+            samples.append(time.monotonic_ns() - launched)
+        return statistics.median(samples)
+    finally:
+        box.close()
+
+
+# --- the decoder alone ---------------------------------------------------------------
+
+def decoder_figures():
+    out = os.path.join(sb.BUILD_DIR, "bench", "decoder.json")
+    run = subprocess.run([DECODER_BENCH, "--benchmark_out=" + out, "--benchmark_out_format=json"],
+                         capture_output=True, text=True)
+    assert run.returncode == 0, run.stdout + run.stderr
+    with open(out) as f:
+        return {b["name"]: b for b in json.load(f)["benchmarks"]}
+
+
+# --- the table -----------------------------------------------------------------------
+
+def load():
+    with open("/proc/loadavg") as f:
+        return " ".join(f.read().split()[:3])
+
+
+def row(rows, what, measured, target=""):
+    rows.append((what, measured, target))
+
+
+def print_table(rows, header):
+    widths = [max(len(r[i]) for r in rows + [header]) for i in range(3)]
+    line = "| " + " | ".join("%-*s" % (w, h) for w, h in zip(widths, header)) + " |"
+    print(line)
+    print("|" + "|".join("-" * (w + 2) for w in widths) + "|")
+    for r in rows:
+        print("| " + " | ".join("%-*s" % (w, c) for w, c in zip(widths, r)) + " |")
+
+
+def main():
+    load_before = load()
+    rows = []
+
+    box = sb.Sandbox()
+    try:
+        box.start_ready()
+        daemon = box.daemon_pid()
+        idle = idle_cost(box, daemon)
+        events = XEvents(box)
+        send_preamble(box)
+        latencies = touch_latency(box, events, LATENCY_RECORDS)
+        decoded, lost, burst_ns = burst(box, events, BURST_RECORDS)
+        brightness = brightness_latency(box, BRIGHTNESS_REQUESTS)
+        rss_kib = int(status_field(box, daemon, "VmRSS"))
+        hwm_kib = int(status_field(box, daemon, "VmHWM"))
+        threads = len(os.listdir(box.path("/proc/%d/task" % daemon)))
+        assert box.stop_daemon() == 0
+    finally:
+        box.close()
+
+    startups = [one_startup() for _ in range(STARTUP_RUNS)]
+    launch_ns = nsenter_launch_ns()
+    decoder = decoder_figures()
+    load_after = load()
+
+    p50, p99 = percentile(latencies, 0.5), percentile(latencies, 0.99)
+    row(rows, "touch latency p50 (%d records)" % len(latencies), ms(p50), "<= 1.6 ms")
+    row(rows, "touch latency p99", ms(p99), "<= 2.5 ms")
+    row(rows, "touch latency max", ms(max(latencies)))
+    row(rows, "  beyond the 1400 us pause p50 / p99",
+        "%s / %s" % (ms(p50 - READ_PAUSE_NS), ms(p99 - READ_PAUSE_NS)))
+    d, f = idle["daemon"], idle["floor"]
+    row(rows, "idle CPU, daemon (%d s)" % IDLE_SECONDS, "%.2f %% of a core" % d["percent"],
+        "<= 1.2 x floor")
+    row(rows, "idle CPU, floor loop (pread + usleep(1400))", "%.2f %% of a core" % f["percent"])
+    row(rows, "  daemon / floor", "%.2f x" % (d["percent"] / f["percent"]), "<= 1.2")
+    row(rows, "  wake-ups/s daemon / floor (poll nominal %.0f Hz)" % POLL_HZ,
+        "%.0f / %.0f" % (d["wakeups"], f["wakeups"]))
+    row(rows, "  CPU per wake-up daemon / floor",
+        "%.1f us / %.1f us" % (d["per_wakeup_us"], f["per_wakeup_us"]))
+    row(rows, "resident memory (VmRSS, peak VmHWM)", "%.2f MiB (%.2f MiB)" % (
+        rss_kib / 1024, hwm_kib / 1024), "<= 4 MiB")
+    row(rows, "threads", str(threads))
+    row(rows, "burst: records/s (%d records)" % BURST_RECORDS,
+        "%.0f" % (decoded * 1e9 / burst_ns), ">= 10,000")
+    row(rows, "burst: records lost", str(lost), "0")
+    row(rows, "  first byte written to last event", ms(burst_ns))
+    row(rows, "brightness latency p50 (%d requests)" % len(brightness),
+        ms(percentile(brightness, 0.5)))
+    row(rows, "brightness latency p99", ms(percentile(brightness, 0.99)))
+    row(rows, "start-up: launch to start-up command (median of %d)" % STARTUP_RUNS,
+        ms(statistics.median(s[0] for s in startups)))
+    row(rows, "start-up: launch to \"Daemon started\"",
+        ms(statistics.median(s[1] for s in startups)))
+    row(rows, "  of which launching inside the sandbox (nsenter)", ms(launch_ns))
+    for name, label in (("cleanLine/11", "decoder alone, clean, 11-char reads"),
+                        ("cleanLine/511", "decoder alone, clean, 511-char reads"),
+                        ("noisyLine/11", "decoder alone, 6 % broken, 11-char reads"),
+                        ("noisyLine/511", "decoder alone, 6 % broken, 511-char reads")):
+        row(rows, label, "%.2f M records/s" % (decoder[name]["items_per_second"] / 1e6))
+
+    print()
+    print("quorinDaemon benchmarks, %s, %d cores, kernel %s, load %s before / %s after" % (
+        time.strftime("%Y-%m-%d"), os.cpu_count(), platform.release(), load_before, load_after))
+    print_table(rows, ("measure", "measured", "target"))
+
+
+if __name__ == "__main__":
+    main()
