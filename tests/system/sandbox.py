@@ -111,8 +111,10 @@ class Sandbox:
         assert self.receive(5) == STARTUP_COMMAND
         self.wait_syslog("Daemon started")
         wait_for(self._control_file_emptied, what="the control file to be emptied")
-        # The forks' parents, until reaped, would count as running instances.
-        wait_for(lambda: not self.processes(zombies=True), what="the forks to be reaped")
+        # The forks' parents, until gone and reaped, would count as running
+        # instances; under ASan a parent's exit runs the leak check first.
+        wait_for(lambda: len(self.daemon_pids()) == 1 and not self.processes(zombies=True),
+                 what="the forks to be gone and reaped")
         return result
 
     def _control_file_emptied(self):
