@@ -1,0 +1,134 @@
+"""Faults from outside while the daemon runs: the control file pulled away
+or changed under it, a second start racing a stop, and both worker threads
+busy at once (the run that gives ThreadSanitizer something to watch)."""
+import os
+import random
+import threading
+import time
+
+import pytest
+
+from sandbox import LOG_FILE, SEPARATOR
+
+CONTROL = "/tmp/backlight"
+STARTUP_COMMAND = b"\x1b@s\x00\x00"
+PREAMBLE = b"\x1b" + b"-" * 16  # long enough to trigger the one-time start-up discard
+
+
+def brightness_command(percent):
+    return b"\x1b@%02Xi" % (31 * percent // 100)
+
+
+def record(x, y, touched):
+    return b"\x1b!%03X%03X%s!t" % (x, y, b"0" if touched else b"1")
+
+
+def own_control_file(box, pid):
+    """The daemon's open descriptor of the control file, as a path to open."""
+    fds = "/proc/%d/fd/" % pid
+    for fd in os.listdir(box.path(fds)):
+        if os.readlink(box.path(fds + fd)) == CONTROL:
+            return box.path(fds + fd)
+    raise AssertionError("the daemon holds no descriptor of " + CONTROL)
+
+
+def write_through(path, text):
+    with open(path, "w") as f:
+        f.write(text)
+
+
+def removed(box):
+    os.remove(box.path(CONTROL))
+    box.write(CONTROL, "exit\n")
+
+
+def replaced_by_a_new_file(box):
+    box.write("/tmp/backlight.new", "exit\n")
+    os.rename(box.path("/tmp/backlight.new"), box.path(CONTROL))
+
+
+def replaced_by_a_directory(box):
+    os.remove(box.path(CONTROL))
+    os.mkdir(box.path(CONTROL))
+
+
+def made_unreadable(box):
+    os.chmod(box.path(CONTROL), 0)
+
+
+@pytest.mark.parametrize("change", [removed, replaced_by_a_new_file, replaced_by_a_directory,
+                                    made_unreadable], ids=lambda change: change.__name__)
+def test_control_file_changed_under_the_daemon_is_still_read_through_its_descriptor(daemon, change):
+    pid = daemon.daemon_pid()
+    own = own_control_file(daemon, pid)
+    change(daemon)
+    time.sleep(0.1)  # dozens of turns
+    assert daemon.daemon_pids() == [pid], "a stop request under the name is not the daemon's file"
+    assert daemon.line_is_quiet()
+    write_through(own, "60\n")
+    assert daemon.receive(5) == brightness_command(60)
+    write_through(own, "exit\n")
+    assert daemon.wait_exit(pid) == 0
+    daemon.wait_syslog("Daemon stopped")
+    assert not [m for _, _, m in daemon.syslog() if "failed" in m], "no read ever failed"
+
+
+@pytest.mark.parametrize("delay", [0.0, 0.003, 0.01, 0.03])
+def test_start_racing_a_stop_is_refused_or_runs_alone(daemon, delay):
+    """However the start and the stop interleave, at most one daemon runs
+    afterwards, and one that starts is not stopped by the old request."""
+    first = daemon.daemon_pid()
+    started = {}
+    starter = threading.Thread(target=lambda: started.update(result=daemon.start_daemon()))
+    starter.start()
+    time.sleep(delay)
+    daemon.write(CONTROL, "exit\n")
+    starter.join(30)
+    assert daemon.wait_exit(first) == 0
+    result = started["result"]
+    if result.returncode == 1:
+        assert result.stdout.decode().splitlines()[-1] == "Another instance already running. exiting."
+        time.sleep(0.2)
+        assert not daemon.daemon_pids()
+        assert daemon.line_is_quiet(), "a refused start must not touch the line"
+        return
+    assert result.returncode == 0, result
+    assert daemon.receive(5) == STARTUP_COMMAND
+    second = daemon.daemon_pid()
+    assert second != first
+    time.sleep(0.2)
+    assert daemon.daemon_pids() == [second], "the old stop request must not stop the new daemon"
+    assert daemon.read(LOG_FILE) == SEPARATOR * 2
+    daemon.write(CONTROL, "70\n")
+    assert daemon.receive(5) == brightness_command(70)
+    assert daemon.stop_daemon() == 0
+
+
+def test_touches_and_brightness_requests_at_once(daemon):
+    """Touch records stream in on the I/O thread while the backlight thread
+    writes commands to the same line: nothing is lost or torn on either."""
+    daemon.send(PREAMBLE)
+    time.sleep(0.1)
+    rng = random.Random(11)
+    sent = []
+    requests_done = threading.Event()
+
+    def send_touches():
+        while not requests_done.is_set() or len(sent) < 100:
+            touch = (rng.randrange(4096), rng.randrange(4096), rng.random() < 0.5)
+            daemon.send(record(*touch))
+            sent.append(touch)
+            time.sleep(0.001)
+
+    sender = threading.Thread(target=send_touches)
+    sender.start()
+    try:
+        for percent in list(range(0, 101, 4)) + [3]:
+            daemon.write(CONTROL, "%d\n" % percent)
+            assert daemon.receive(5) == brightness_command(percent)
+    finally:
+        requests_done.set()
+        sender.join(30)
+    expected = [(x, y, int(touched)) for x, y, touched in sent]
+    assert daemon.wait_touches(len(expected)) == expected
+    assert daemon.line_is_quiet(), "one command per changed text, nothing else"
