@@ -11,12 +11,17 @@
  * a report line carries the whole state the reader tracks, not only the
  * events that arrived. Events are read in batches and each batch's lines
  * leave in one write: a reader that wrote per event to a slow console
- * would fall behind and lose events (SYN_DROPPED).
+ * would fall behind and lose events (SYN_DROPPED). For the same reason the
+ * watcher asks for a real-time priority: the kernel keeps only 64 events
+ * per reader, and the daemon decodes a whole read's records (a burst can
+ * hold dozens) before it sleeps again, which on a single CPU would leave a
+ * normal reader no chance to run in between.
  */
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <linux/input.h>
+#include <sched.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -101,8 +106,8 @@ static int describe(int fd)
         perror("evdev_reader: ioctl");
         return 1;
     }
-    printf("name %s\nid bus=%u vendor=%04x product=%04x version=%u\n", name, id.bustype,
-           id.vendor, id.product, id.version);
+    printf("name %s\nid bus=%u vendor=%04x product=%04x version=%u\n", name, id.bustype, id.vendor,
+           id.product, id.version);
     print_bits(fd, 0, EV_MAX, "types");
     print_bits(fd, EV_KEY, KEY_MAX, "keys");
     for (unsigned axis = 0; axis <= ABS_MAX; ++axis) {
@@ -115,14 +120,25 @@ static int describe(int fd)
     return 0;
 }
 
-enum { CHANGED_X = 1, CHANGED_Y = 2, CHANGED_TOUCH = 4 };
+enum { CHANGED_X = 1, CHANGED_Y = 2, CHANGED_TOUCH = 4, RESYNCING = 8 };
 
 /* Applies one event; appends a report line to out at each SYN_REPORT,
- * naming which parts of the state the report's events carried. */
-static size_t apply_event(const struct input_event* event, struct touch_state* state,
+ * naming which parts of the state the report's events carried. After a
+ * SYN_DROPPED the events up to the next SYN_REPORT are incomplete: they
+ * are skipped and the state is read back from the device instead. */
+static size_t apply_event(int fd, const struct input_event* event, struct touch_state* state,
                           int* changed, char* out, size_t used, size_t room)
 {
-    if (event->type == EV_ABS && event->code == ABS_X) {
+    if (event->type == EV_SYN && event->code == SYN_DROPPED) {
+        *changed = RESYNCING;
+    } else if (*changed & RESYNCING) {
+        if (event->type == EV_SYN && event->code == SYN_REPORT) {
+            read_state(fd, state);
+            used += (size_t)snprintf(out + used, room - used, "dropped, now x=%d y=%d touch=%d\n",
+                                     state->x, state->y, state->touch);
+            *changed = 0;
+        }
+    } else if (event->type == EV_ABS && event->code == ABS_X) {
         state->x = event->value;
         *changed |= CHANGED_X;
     } else if (event->type == EV_ABS && event->code == ABS_Y) {
@@ -132,12 +148,11 @@ static size_t apply_event(const struct input_event* event, struct touch_state* s
         state->touch = event->value;
         *changed |= CHANGED_TOUCH;
     } else if (event->type == EV_SYN && event->code == SYN_REPORT) {
-        used += (size_t)snprintf(out + used, room - used, "report x=%d y=%d touch=%d events=%s%s%s\n",
-                                 state->x, state->y, state->touch, *changed & CHANGED_X ? "x" : "",
-                                 *changed & CHANGED_Y ? "y" : "", *changed & CHANGED_TOUCH ? "t" : "");
+        used +=
+            (size_t)snprintf(out + used, room - used, "report x=%d y=%d touch=%d events=%s%s%s\n",
+                             state->x, state->y, state->touch, *changed & CHANGED_X ? "x" : "",
+                             *changed & CHANGED_Y ? "y" : "", *changed & CHANGED_TOUCH ? "t" : "");
         *changed = 0;
-    } else if (event->type == EV_SYN && event->code == SYN_DROPPED) {
-        used += (size_t)snprintf(out + used, room - used, "dropped\n");
     } else {
         used += (size_t)snprintf(out + used, room - used, "other type=%u code=%u value=%d\n",
                                  event->type, event->code, event->value);
@@ -151,6 +166,9 @@ static int watch(int fd)
     static char out[64 * 80]; /* room for one line per event of a batch */
     struct touch_state state;
     int changed = 0;
+    const struct sched_param priority = {.sched_priority = 10};
+    if (sched_setscheduler(0, SCHED_FIFO, &priority) < 0)
+        perror("evdev_reader: no real-time priority, reports may be dropped");
     if (read_state(fd, &state) < 0) {
         perror("evdev_reader: ioctl");
         return 1;
@@ -166,7 +184,7 @@ static int watch(int fd)
         }
         size_t used = 0;
         for (size_t i = 0; i < (size_t)got / sizeof events[0]; ++i)
-            used = apply_event(&events[i], &state, &changed, out, used, sizeof out);
+            used = apply_event(fd, &events[i], &state, &changed, out, used, sizeof out);
         if (write(STDOUT_FILENO, out, used) < 0)
             return 1;
     }
