@@ -24,6 +24,7 @@ os.environ["QUORIN_BUILD_DIR"] = BUILD_DIR
 sys.path[:0] = [os.path.join(PROJECT, "tools"), os.path.join(PROJECT, "tests", "vm"),
                 os.path.join(PROJECT, "tests", "system")]
 import quorin_sim as sim  # noqa: E402
+import guest_kernel  # noqa: E402
 from guest import SYNC_PREAMBLE, Guest, missing_tools  # noqa: E402
 
 READER = os.path.join(BUILD_DIR, "tests", "vm", "evdev_reader")
@@ -43,10 +44,12 @@ def uinput_usable():
 class InGuest:
     """The daemon in a qemu guest; the reader runs there too."""
 
+    where = "the guest's"
+
     def __init__(self):
         accel = "KVM" if os.environ.get("QUORIN_VM_KVM") == "1" else "TCG"
-        print("Booting Debian's kernel in qemu (%s); the first run fetches it into the cache ..."
-              % accel, flush=True)
+        print("Booting Debian's kernel in qemu (%s; the kernel is fetched once into %s) ..."
+              % (accel, guest_kernel.cache_root()), flush=True)
         self.guest = Guest(BUILD_DIR)
         print("guest Linux %s up in %.1f s" % (self.guest.abi, self.guest.boot_seconds))
 
@@ -94,6 +97,8 @@ class OnHost:
     """The daemon in the test sandbox with this host's real /dev/uinput;
     the reader runs on the host, where the device appears."""
 
+    where = "the sandbox's"
+
     def __init__(self):
         from sandbox import Sandbox
         print("This host has /dev/uinput: the daemon runs in a private sandbox with a pty as "
@@ -126,7 +131,10 @@ class OnHost:
             left = deadline - time.monotonic()
             if left <= 0 or not select.select([self.watcher.stdout], [], [], left)[0]:
                 raise SystemExit("the reader saw too little:\n" + "\n".join(self.lines))
-            self.pending += os.read(self.watcher.stdout.fileno(), 65536)
+            data = os.read(self.watcher.stdout.fileno(), 65536)
+            if not data:
+                raise SystemExit("the reader ended:\n" + "\n".join(self.lines))
+            self.pending += data
             *complete, self.pending = self.pending.split(b"\n")
             self.lines += [line.decode() for line in complete]
 
@@ -227,7 +235,7 @@ def show(stage):
         print(event_line(match) if match else "  " + line)
     print("\nwhere the finger was (x 0..4095 to the right, y 0..4095 down; 1, 2: taps, 3: drag):")
     print("\n".join(picture(matches)))
-    print("\nbrightness requests written to the daemon's /tmp/backlight:")
+    print("\nbrightness requests written into %s /tmp/backlight:" % stage.where)
     for text in REQUESTS:
         command = stage.request(text + "\n")
         print("  %3s%%  ->  line: %s  =  %s" % (text, command.hex(" ").upper(),

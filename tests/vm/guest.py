@@ -84,29 +84,34 @@ def listening_socket(path):
 
 class Guest:
     def __init__(self, build_dir):
-        self.work = tempfile.mkdtemp(prefix="quorin-vm-")
         self.kernel_dir = guest_kernel.kernel_dir()
         self.abi = os.path.basename(self.kernel_dir)
+        self.work = tempfile.mkdtemp(prefix="quorin-vm-")
+        self.qemu = None
+        self.sockets = []
+        self.received = b""
+        self.channel_text = ""
+        try:
+            self._boot(build_dir)
+        except BaseException:
+            self.close()
+            raise
+
+    def _boot(self, build_dir):
         initramfs = build_initramfs(build_dir, self.kernel_dir,
                                     os.path.join(self.work, "initramfs.gz"))
-        servers = {name: listening_socket(os.path.join(self.work, name))
-                   for name in ("controller", "shell")}
+        servers = [listening_socket(os.path.join(self.work, name))
+                   for name in ("controller", "shell")]
         started = time.monotonic()
         self.qemu = subprocess.Popen(self._command(initramfs), stdin=subprocess.DEVNULL,
                                      stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                                      preexec_fn=die_with_parent)
         try:
-            self.line = self._accept(servers["controller"])
-            self.channel = self._accept(servers["shell"])
-            self.received = b""
-            self.channel_text = ""
-            self._read_channel_until("guest ready\n", BOOT_TIMEOUT)
-        except BaseException:
-            self.close()
-            raise
+            self.line, self.channel = self.sockets = [self._accept(s) for s in servers]
         finally:
-            for server in servers.values():
+            for server in servers:
                 server.close()
+        self._read_channel_until("guest ready\n", BOOT_TIMEOUT)
         self.boot_seconds = time.monotonic() - started
 
     def _command(self, initramfs):
@@ -120,8 +125,9 @@ class Guest:
                 "-chardev", "socket,id=controller,path=%s/controller" % work,
                 "-serial", "chardev:controller",
                 "-serial", "file:%s/console.log" % work,
-                # The third port's usual IRQ is the first one's: sharing an
-                # ISA line, the two UARTs lose each other's interrupts.
+                # The third port's usual IRQ is the first one's: sharing that
+                # ISA line, the two UARTs upset each other's interrupts and
+                # the shell channel lost characters.
                 "-chardev", "socket,id=shell,path=%s/shell" % work,
                 "-device", "isa-serial,chardev=shell,index=2,iobase=0x3e8,irq=5",
                 "-trace", "serial_update_parameters", "-D", os.path.join(work, "qemu.log")]
@@ -150,7 +156,9 @@ class Guest:
                                      % (pattern, self.channel_text, self.console()))
             data = self.channel.recv(65536)
             if not data:
-                raise AssertionError("guest went away\nconsole:\n" + self.console())
+                self.qemu.wait(5)
+                raise AssertionError("guest went away\nconsole:\n%s\nqemu:\n%s"
+                                     % (self.console(), self.qemu.stdout.read().decode()))
             self.channel_text += data.decode(errors="replace")
 
     def shell(self, command, timeout=30):
@@ -269,11 +277,11 @@ class Guest:
             return ""
 
     def close(self):
-        if self.qemu.poll() is None:
-            self.qemu.kill()
-        self.qemu.wait()
-        self.qemu.stdout.close()
-        for name in ("line", "channel"):
-            if hasattr(self, name):
-                getattr(self, name).close()
+        if self.qemu:
+            if self.qemu.poll() is None:
+                self.qemu.kill()
+            self.qemu.wait()
+            self.qemu.stdout.close()
+        for sock in self.sockets:
+            sock.close()
         shutil.rmtree(self.work, ignore_errors=True)
