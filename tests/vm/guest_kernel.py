@@ -36,17 +36,15 @@ def is_complete(directory):
     return all(os.path.isfile(os.path.join(directory, name)) for name in FILES)
 
 
+def apt_update():
+    subprocess.run(["apt-get", "update", "-q"], stdout=subprocess.DEVNULL, check=False)
+
+
 def current_package():
     """The versioned package the meta package depends on, e.g.
     linux-image-6.1.0-57-amd64; None when apt knows no such package."""
-    def depends():
-        result = subprocess.run(["apt-cache", "depends", META_PACKAGE],
-                                capture_output=True, text=True)
-        return re.findall(r"Depends: (linux-image-\S+-amd64)", result.stdout)
-    found = depends()
-    if not found:
-        subprocess.run(["apt-get", "update", "-q"], stdout=subprocess.DEVNULL, check=False)
-        found = depends()
+    result = subprocess.run(["apt-cache", "depends", META_PACKAGE], capture_output=True, text=True)
+    found = re.findall(r"Depends: (linux-image-\S+-amd64)", result.stdout)
     return found[0] if found else None
 
 
@@ -142,20 +140,22 @@ def newest_cached(root):
 
 def kernel_dir():
     """The cache directory of the current guest kernel, fetched if need be.
-    Without a usable registry an earlier download still serves."""
+    Stale package lists name a kernel the registry has dropped: they are
+    refreshed once. Without a usable registry an earlier download serves."""
     root = cache_root()
-    package = current_package()
-    if package:
-        try:
-            return fetch(package, root)
-        except (subprocess.CalledProcessError, OSError, ValueError) as error:
-            fallback = newest_cached(root)
-            if not fallback:
-                raise RuntimeError("cannot fetch %s: %s" % (package, error)) from error
-            return fallback
+    error = None
+    for attempt in range(2):
+        package = current_package()
+        if package:
+            try:
+                return fetch(package, root)
+            except (subprocess.CalledProcessError, OSError, ValueError) as failure:
+                error = "cannot fetch %s: %s" % (package, failure)
+        if attempt == 0:
+            apt_update()
     fallback = newest_cached(root)
     if not fallback:
-        raise RuntimeError("apt knows no package that %s depends on" % META_PACKAGE)
+        raise RuntimeError(error or "apt knows no package that %s depends on" % META_PACKAGE)
     return fallback
 
 
