@@ -33,8 +33,10 @@ HEX_DIGITS = b"0123456789ABCDEF"
 
 # The daemon throws away everything it holds the first time its buffer has
 # 17 characters and a record-length tail behind an ESC. Sending that up
-# front, then pausing, lets every later burst of records be decoded.
-SYNC_PREAMBLE = ESC + FILLER * 16
+# front, then pausing, lets every later burst of records be decoded. The
+# ESC sits so that its tail is complete only once all 17 characters are in:
+# however the line splits them, no part is ever taken for a broken record.
+SYNC_PREAMBLE = FILLER * 6 + ESC + FILLER * 10
 SYNC_PAUSE = 0.1
 
 # Eleven characters take 11.5 ms at 9600 baud with a parity bit.

