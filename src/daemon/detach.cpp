@@ -21,7 +21,7 @@ bool forkAndLeaveParent(const char* failure)
         return false;
     }
     if (pid > 0)
-        std::exit(0);
+        std::exit(0);  // NOLINT(concurrency-mt-unsafe): no other thread exists yet
     return true;
 }
 

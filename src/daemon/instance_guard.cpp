@@ -16,6 +16,8 @@ std::string guardCommand(pid_t ownPid)
 
 bool anotherInstanceRunning()
 {
+    // The guard is a shell pipeline by design; it runs before any thread.
+    // NOLINTNEXTLINE(cert-env33-c,concurrency-mt-unsafe)
     return std::system(guardCommand(getpid()).c_str()) == 0;
 }
 

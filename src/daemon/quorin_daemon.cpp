@@ -16,7 +16,6 @@ namespace quorin {
 // then context) are destroyed on the way out.
 QuorinDaemon::QuorinDaemon(const char* device)
     : backlightCommand{0x1B, 0x40, '1', 'F', 'i'},
-      ioContext(),
       serialPort(ioContext, device)
 {
     synced = false;

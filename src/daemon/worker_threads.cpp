@@ -6,9 +6,10 @@
 
 namespace quorin {
 
-WorkerThreads::WorkerThreads(QuorinDaemon& daemon) : daemon(daemon)
+WorkerThreads::WorkerThreads(QuorinDaemon& daemon)
+    : daemon(daemon),
+      backlightThread(boost::bind(&QuorinDaemon::backlightLoop, &daemon))
 {
-    backlightThread = boost::thread(boost::bind(&QuorinDaemon::backlightLoop, &daemon));
     try {
         ioThread = boost::thread(boost::bind(&QuorinDaemon::runIo, &daemon));
     } catch (...) {
@@ -19,7 +20,7 @@ WorkerThreads::WorkerThreads(QuorinDaemon& daemon) : daemon(daemon)
     }
 }
 
-WorkerThreads::~WorkerThreads()
+WorkerThreads::~WorkerThreads()  // NOLINT(bugprone-exception-escape): see the header
 {
     stopBacklightThread();
     stopIoThread();

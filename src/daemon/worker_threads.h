@@ -11,7 +11,9 @@ class QuorinDaemon;
 class WorkerThreads {
 public:
     explicit WorkerThreads(QuorinDaemon& daemon);
-    ~WorkerThreads();
+    // join() throws only for a thread joining itself or an interrupted
+    // caller, neither of which happens to main's thread here.
+    ~WorkerThreads();  // NOLINT(bugprone-exception-escape)
     WorkerThreads(const WorkerThreads&) = delete;
     WorkerThreads& operator=(const WorkerThreads&) = delete;
 

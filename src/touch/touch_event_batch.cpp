@@ -18,8 +18,7 @@ input_event makeEvent(int type, int code, int value)
 TouchEventBatch makeTouchEventBatch(int x, int y, bool touched)
 {
     return {makeEvent(EV_ABS, ABS_X, x), makeEvent(EV_ABS, ABS_Y, y),
-            makeEvent(EV_KEY, BTN_TOUCH, touched ? 1 : 0),
-            makeEvent(EV_SYN, SYN_REPORT, 0)};
+            makeEvent(EV_KEY, BTN_TOUCH, touched ? 1 : 0), makeEvent(EV_SYN, SYN_REPORT, 0)};
 }
 
 }  // namespace quorin

@@ -130,12 +130,18 @@ int open64(const char *path, int flags, ...) __attribute__((alias("open")));
 static const char *request_name(unsigned long request)
 {
     switch (request) {
-    case UI_SET_EVBIT: return "UI_SET_EVBIT";
-    case UI_SET_KEYBIT: return "UI_SET_KEYBIT";
-    case UI_SET_ABSBIT: return "UI_SET_ABSBIT";
-    case UI_DEV_CREATE: return "UI_DEV_CREATE";
-    case UI_DEV_DESTROY: return "UI_DEV_DESTROY";
-    default: return "unknown";
+    case UI_SET_EVBIT:
+        return "UI_SET_EVBIT";
+    case UI_SET_KEYBIT:
+        return "UI_SET_KEYBIT";
+    case UI_SET_ABSBIT:
+        return "UI_SET_ABSBIT";
+    case UI_DEV_CREATE:
+        return "UI_DEV_CREATE";
+    case UI_DEV_DESTROY:
+        return "UI_DEV_DESTROY";
+    default:
+        return "unknown";
     }
 }
 
@@ -188,8 +194,8 @@ static void record_events(const struct input_event *events, size_t count, int ca
 
     clock_gettime(CLOCK_MONOTONIC, &now);
     for (size_t i = 0; i < count; i++)
-        record("event %u %u %d call=%d mono=%lld", events[i].type, events[i].code,
-               events[i].value, call, (long long)now.tv_sec * 1000000000LL + now.tv_nsec);
+        record("event %u %u %d call=%d mono=%lld", events[i].type, events[i].code, events[i].value,
+               call, (long long)now.tv_sec * 1000000000LL + now.tv_nsec);
 }
 
 static ssize_t uinput_write(const void *buffer, size_t count)
@@ -235,8 +241,8 @@ int tcsetattr(int fd, int action, const struct termios *attributes)
     return NEXT(tcsetattr)(fd, action, attributes);
 }
 
-int pthread_create(pthread_t *thread, const pthread_attr_t *attributes,
-                   void *(*start)(void *), void *argument)
+int pthread_create(pthread_t *thread, const pthread_attr_t *attributes, void *(*start)(void *),
+                   void *argument)
 {
     int number = atomic_fetch_add(&thread_count, 1) + 1;
 

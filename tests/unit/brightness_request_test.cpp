@@ -25,10 +25,12 @@ TEST(BrightnessRequest, TelltaleRowsOfTheScale)
         const char* text;
         const char* digits;
     } rows[] = {
+        // clang-format off
         {"0", "00"},   {"1", "00"},   {"2", "00"},   {"3", "00"},  {"4", "01"},
         {"10", "03"},  {"33", "0A"},  {"49", "0F"},  {"50", "0F"}, {"51", "0F"},
         {"52", "10"},  {"97", "1E"},  {"98", "1E"},  {"99", "1E"}, {"100", "1F"},
         {"50\n", "0F"}, {"7 percent", "02"},
+        // clang-format on
     };
     for (const auto& row : rows)
         EXPECT_EQ(digitsFor(row.text), row.digits) << "text " << row.text;

@@ -130,7 +130,9 @@ TEST_P(DecoderGolden, Matches)
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, DecoderGolden, testing::ValuesIn(caseNames()),
-                         [](const testing::TestParamInfo<std::string>& info) { return info.param; });
+                         [](const testing::TestParamInfo<std::string>& info) {
+                             return info.param;
+                         });
 
 TEST(DecoderGoldenData, CasesArePresent)
 {

@@ -46,8 +46,10 @@ TEST(TouchEventBatch, OneReportOfFourEventsWithZeroTime)
 {
     const TouchEventBatch batch = makeTouchEventBatch(419, 4095, true);
     ASSERT_EQ(sizeof batch, 96u);
-    const int expected[4][3] = {{EV_ABS, ABS_X, 419}, {EV_ABS, ABS_Y, 4095},
-                                {EV_KEY, BTN_TOUCH, 1}, {EV_SYN, SYN_REPORT, 0}};
+    const int expected[4][3] = {{EV_ABS, ABS_X, 419},
+                                {EV_ABS, ABS_Y, 4095},
+                                {EV_KEY, BTN_TOUCH, 1},
+                                {EV_SYN, SYN_REPORT, 0}};
     for (int i = 0; i < 4; ++i) {
         EXPECT_EQ(batch[i].type, expected[i][0]);
         EXPECT_EQ(batch[i].code, expected[i][1]);
