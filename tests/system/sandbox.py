@@ -22,7 +22,7 @@ STUB = os.path.join(BUILD_DIR, "tests", "stub", "libquorin_uinput_stub.so")
 HERE = os.path.dirname(os.path.abspath(__file__))
 PROJECT = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(PROJECT, "tools"))
-from quorin_sim import STARTUP_COMMAND  # noqa: E402
+from quorin_sim import STARTUP_COMMAND, SYNC_PAUSE, SYNC_PREAMBLE  # noqa: E402
 
 LOG_FILE = "/tmp/quorin.daemon.out"
 STUB_LOG = "/tmp/uinput.log"
@@ -190,6 +190,13 @@ class Sandbox:
 
     def line_is_quiet(self, seconds=0.2):
         return not select.select([self.master], [], [], seconds)[0] and not self.received
+
+    def sync_decoder(self):
+        """Gets the daemon past its one-time start-up discard, so that
+        records sent together from now on are all decoded."""
+        self.send(SYNC_PREAMBLE)
+        time.sleep(SYNC_PAUSE)
+        return self
 
     def hang_up(self):
         """The controller's end goes away: the daemon's reads and writes fail."""

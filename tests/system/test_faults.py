@@ -8,19 +8,15 @@ import time
 
 import pytest
 
+from quorin_sim import STARTUP_COMMAND, brightness_level
+from quorin_sim import encode_record as record
 from sandbox import LOG_FILE, SEPARATOR
 
 CONTROL = "/tmp/backlight"
-STARTUP_COMMAND = b"\x1b@s\x00\x00"
-PREAMBLE = b"\x1b" + b"-" * 16  # long enough to trigger the one-time start-up discard
 
 
 def brightness_command(percent):
-    return b"\x1b@%02Xi" % (31 * percent // 100)
-
-
-def record(x, y, touched):
-    return b"\x1b!%03X%03X%s!t" % (x, y, b"0" if touched else b"1")
+    return b"\x1b@%02Xi" % brightness_level(percent)
 
 
 def own_control_file(box, pid):
@@ -107,8 +103,7 @@ def test_start_racing_a_stop_is_refused_or_runs_alone(daemon, delay):
 def test_touches_and_brightness_requests_at_once(daemon):
     """Touch records stream in on the I/O thread while the backlight thread
     writes commands to the same line: nothing is lost or torn on either."""
-    daemon.send(PREAMBLE)
-    time.sleep(0.1)
+    daemon.sync_decoder()
     rng = random.Random(11)
     sent = []
     requests_done = threading.Event()

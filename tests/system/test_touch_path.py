@@ -6,16 +6,9 @@ import time
 
 import pytest
 
-from quorin_sim import STARTUP_COMMAND, SYNC_PAUSE, SYNC_PREAMBLE
+from quorin_sim import STARTUP_COMMAND
 from quorin_sim import encode_record as record
 from sandbox import LOG_FILE, LOG_USER_ERR, wait_for
-
-
-def synced(box):
-    """Past the one-time start-up discard, so that bursts are decoded."""
-    box.send(SYNC_PREAMBLE)
-    time.sleep(SYNC_PAUSE)
-    return box
 
 
 def send_in_chunks(box, data, rng, largest=64):
@@ -127,7 +120,7 @@ def test_first_read_with_pending_text_is_discarded(daemon):
 
 def test_fast_burst_loses_nothing(daemon):
     sent = [(i % 4096, (i * 13) % 4096, i % 2) for i in range(5000)]
-    synced(daemon).send(b"".join(record(*t) for t in sent))
+    daemon.sync_decoder().send(b"".join(record(*t) for t in sent))
     assert daemon.wait_touches(len(sent), timeout=60) == sent
 
 
@@ -148,7 +141,7 @@ def test_noisy_line_in_random_chunks(daemon):
         else:
             sent.append(touch)
         line += data
-    send_in_chunks(synced(daemon), line, rng)
+    send_in_chunks(daemon.sync_decoder(), line, rng)
     assert daemon.wait_touches(len(sent), timeout=60) == sent
     time.sleep(0.2)
     assert daemon.touches() == sent, "nothing decoded from a broken record"
@@ -158,7 +151,7 @@ def test_noisy_line_in_random_chunks(daemon):
 def test_kilobytes_of_noise_then_a_record(daemon):
     rng = random.Random(5)
     noise = bytes(rng.choice(b"0123456789ABCDEFt !xyz") for _ in range(8000))
-    synced(daemon).send(noise + record(0x123, 0x456, True))
+    daemon.sync_decoder().send(noise + record(0x123, 0x456, True))
     assert daemon.wait_touches(1) == [(0x123, 0x456, 1)]
 
 
