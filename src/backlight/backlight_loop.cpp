@@ -12,6 +12,7 @@
 #include "backlight/brightness_request.h"
 #include "daemon/failure.h"
 #include "daemon/quorin_daemon.h"
+#include "daemon/stop_signals.h"
 #include "serial/controller_command.h"
 
 namespace quorin {
@@ -65,11 +66,14 @@ void QuorinDaemon::backlightLoop()
     closeControlFile();
 }
 
-// One poll. Returns false on a stop request. An error inside a turn is
-// reported and polling goes on, so that a stop request still works.
+// One poll. Returns false on a stop request, from the file or a stop
+// signal. An error inside a turn is reported and polling goes on, so that
+// a stop request still works.
 bool QuorinDaemon::backlightTurn()
 {
     boost::this_thread::interruption_point();
+    if (stopSignalReceived())
+        return false;
     try {
         readControlText();
         switch (classifyControlText(backlightText, backlightLast)) {

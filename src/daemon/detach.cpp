@@ -25,9 +25,10 @@ bool forkAndLeaveParent(const char* failure)
     return true;
 }
 
-void startNewSession()
+// The working directory must not keep a file system busy, and files the
+// daemon creates get exactly the mode asked for (0666 for the control file).
+void leaveWorkingDirectoryAndMask()
 {
-    setsid();
     if (chdir("/") < 0)
         syslog(LOG_USER | LOG_ERR, "chdir failed: %m");
     umask(0);
@@ -62,9 +63,16 @@ bool detachFromTerminal()
 {
     if (!forkAndLeaveParent("First fork failed"))
         return false;
-    startNewSession();
+    setsid();
+    leaveWorkingDirectoryAndMask();
     if (!forkAndLeaveParent("Second fork failed"))
         return false;
+    return redirectStandardStreams();
+}
+
+bool stayInForeground()
+{
+    leaveWorkingDirectoryAndMask();
     return redirectStandardStreams();
 }
 

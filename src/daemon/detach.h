@@ -11,4 +11,8 @@ constexpr const char* kLogFile = "/tmp/quorin.daemon.out";
 // this fails in the process that would have gone on.
 bool detachFromTerminal();
 
+// The same set-up without the forks, for a service manager that tracks the
+// process it started: the caller itself goes on as the daemon.
+bool stayInForeground();
+
 }  // namespace quorin

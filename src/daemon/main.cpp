@@ -1,13 +1,21 @@
 #include <iostream>
+#include <string>
+#include <vector>
 
 #include "daemon/instance_guard.h"
+#include "daemon/options.h"
 #include "daemon/run_daemon.h"
 
-int main()
+int main(int argc, char** argv)
 {
+    const std::vector<std::string> arguments(argv + (argc > 0), argv + argc);
+    const quorin::Options options = quorin::parseOptions(arguments);
+    const int answered = quorin::answerInformationalOptions(options);
+    if (answered >= 0)
+        return answered;
     if (quorin::anotherInstanceRunning()) {
         std::cout << "Another instance already running. exiting." << std::endl;
         return 1;
     }
-    return quorin::runDaemon("/dev/ttyS0");
+    return quorin::runDaemon(options);
 }

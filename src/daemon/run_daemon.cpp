@@ -8,6 +8,8 @@
 #include "daemon/detach.h"
 #include "daemon/failure.h"
 #include "daemon/quorin_daemon.h"
+#include "daemon/service_notify.h"
+#include "daemon/stop_signals.h"
 #include "daemon/worker_threads.h"
 
 namespace quorin {
@@ -20,19 +22,30 @@ void announceStart()
     syslog(LOG_USER | LOG_INFO, "Daemon started");
 }
 
+bool leaveTerminal(bool foreground)
+{
+    return foreground ? stayInForeground() : detachFromTerminal();
+}
+
 }  // namespace
 
 // Scope does the ordering: the threads are stopped before the object is
-// torn down, on every way out. A start that failed reports status 1.
-int runDaemon(const char* device)
+// torn down, on every way out. A start that failed reports status 1. A
+// stop signal that comes while the object is built is kept for the
+// backlight loop's first turn.
+int runDaemon(const Options& options)
 {
+    if (options.foreground)
+        installStopSignalHandlers();
     try {
-        QuorinDaemon daemon(device);
-        if (!detachFromTerminal())
+        QuorinDaemon daemon(options.device.c_str());
+        if (!leaveTerminal(options.foreground))
             return 1;
         announceStart();
         WorkerThreads workers(daemon);
+        notifyServiceManager("READY=1");
         workers.waitForStopRequest();
+        notifyServiceManager("STOPPING=1");
         syslog(LOG_USER | LOG_INFO, "Daemon stopped");
         return 0;
     } catch (const std::exception& error) {

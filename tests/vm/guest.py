@@ -83,6 +83,11 @@ def listening_socket(path):
 
 
 class Guest:
+    # What the guest gets; a kind of guest of its own changes these.
+    memory_mb = 256
+    kernel_arguments = "console=ttyS1 panic=-1 quiet no_timer_check"
+    reboots = False  # a reboot ends qemu unless the guest is meant to come back
+
     def __init__(self, build_dir):
         self.kernel_dir = guest_kernel.kernel_dir()
         self.abi = os.path.basename(self.kernel_dir)
@@ -97,9 +102,15 @@ class Guest:
             self.close()
             raise
 
+    def _initramfs(self, build_dir):
+        return build_initramfs(build_dir, self.kernel_dir, os.path.join(self.work, "initramfs.gz"))
+
+    def _devices(self):
+        """qemu arguments of devices beyond the three serial ports."""
+        return []
+
     def _boot(self, build_dir):
-        initramfs = build_initramfs(build_dir, self.kernel_dir,
-                                    os.path.join(self.work, "initramfs.gz"))
+        initramfs = self._initramfs(build_dir)
         servers = [listening_socket(os.path.join(self.work, name))
                    for name in ("controller", "shell")]
         started = time.monotonic()
@@ -111,17 +122,23 @@ class Guest:
         finally:
             for server in servers:
                 server.close()
-        self._read_channel_until("guest ready\n", BOOT_TIMEOUT)
+        self.wait_ready()
         self.boot_seconds = time.monotonic() - started
+
+    def wait_ready(self):
+        """Waits for the guest's shell channel to come up (again, after a
+        reboot); returns the rest of its ready line."""
+        return self._read_channel_until("guest ready(.*)\n", BOOT_TIMEOUT)[1]
 
     def _command(self, initramfs):
         accel = ["-accel", "kvm", "-cpu", "host"] if os.environ.get("QUORIN_VM_KVM") == "1" \
             else ["-accel", "tcg"]
         work = self.work
-        return [QEMU, "-M", "pc", *accel, "-nodefaults", "-display", "none", "-no-reboot",
-                "-m", "256", "-bios", FIRMWARE,
+        return [QEMU, "-M", "pc", *accel, "-nodefaults", "-display", "none",
+                *([] if self.reboots else ["-no-reboot"]),
+                "-m", str(self.memory_mb), "-bios", FIRMWARE,
                 "-kernel", os.path.join(self.kernel_dir, "vmlinux"), "-initrd", initramfs,
-                "-append", "console=ttyS1 panic=-1 quiet no_timer_check",
+                "-append", self.kernel_arguments, *self._devices(),
                 "-chardev", "socket,id=controller,path=%s/controller" % work,
                 "-serial", "chardev:controller",
                 "-serial", "file:%s/console.log" % work,
