@@ -8,8 +8,8 @@ The kernel is booted through its PVH entry, which needs the ELF image
 inside the compressed bzImage; the package is never installed on the host.
 Cache: $QUORIN_VM_CACHE, else ${XDG_CACHE_HOME:-~/.cache}/quorin-vm, one
 directory per kernel ABI holding vmlinux, evdev.ko and uinput.ko, and the
-modules that mount a virtio disk's ext4 root file system (the Debian
-system guest's, debian_guest.py).
+modules that mount a virtio disk's ext4 root file system and drive a USB
+serial adapter (the Debian system guest's, debian_guest.py).
 """
 import glob
 import lzma
@@ -27,13 +27,18 @@ MODULES = {"evdev.ko": "kernel/drivers/input/evdev.ko",
            "uinput.ko": "kernel/drivers/input/misc/uinput.ko"}
 # In load order.
 DISK_MODULES = {name + ".ko": path + "/" + name + ".ko" for path, name in (
-    ("kernel/drivers/virtio", "virtio"), ("kernel/drivers/virtio", "virtio_ring"),
+    ("kernel/drivers/virtio", "virtio_ring"), ("kernel/drivers/virtio", "virtio"),
     ("kernel/drivers/virtio", "virtio_pci_legacy_dev"),
     ("kernel/drivers/virtio", "virtio_pci_modern_dev"), ("kernel/drivers/virtio", "virtio_pci"),
     ("kernel/drivers/block", "virtio_blk"), ("kernel/crypto", "crc32c_generic"),
     ("kernel/lib", "crc16"), ("kernel/fs", "mbcache"), ("kernel/fs/jbd2", "jbd2"),
     ("kernel/fs/ext4", "ext4"))}
+# A USB serial adapter (qemu's usb-serial) behind xHCI, loaded by udev.
+USB_MODULES = {name + ".ko": "kernel/drivers/usb/" + path + "/" + name + ".ko" for path, name in (
+    ("common", "usb-common"), ("core", "usbcore"), ("host", "xhci-hcd"), ("host", "xhci-pci"),
+    ("serial", "usbserial"), ("serial", "ftdi_sio"))}
 MODULES.update(DISK_MODULES)
+MODULES.update(USB_MODULES)
 FILES = ("vmlinux", *MODULES)
 
 

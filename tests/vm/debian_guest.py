@@ -1,0 +1,191 @@
+"""A Debian 12 guest booted with systemd and udev, where the package is
+installed and run as users run it.
+
+Debian's kernel (guest_kernel.py) boots a small first stage that loads the
+virtio disk's modules and switches to the root file system on that disk:
+a minimal Debian made by mmdebstrap, cached as an ext4 image. qemu writes
+to a snapshot of it, so the cache stays clean while the guest's own
+changes survive its reboots. The package under test rides in the first
+stage and is copied to /root on every boot. The shell channel on the
+third serial port is a service of the guest's (guest_shell.sh); the host
+plays the controller on the first, as for the busybox guest.
+
+    /usr/bin/python3 tests/vm/debian_guest.py    # builds the image, prints its path
+"""
+import hashlib
+import json
+import os
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+import guest_kernel  # noqa: E402
+from guest import Guest  # noqa: E402
+
+PACKAGES = ("systemd", "systemd-sysv", "udev", "kmod", "procps", "libinput-tools",
+            "libboost-thread1.74.0", "libsystemd0")
+SHELL_UNIT = """[Unit]
+Description=Test harness shell on ttyS2
+After=multi-user.target
+
+[Service]
+ExecStart=/usr/local/sbin/guest-shell
+"""
+
+
+def image_key(abi):
+    text = repr((PACKAGES, SHELL_UNIT, sorted(guest_kernel.MODULES),
+                 open(os.path.join(HERE, "guest_shell.sh")).read()))
+    return "debian-%s-%s" % (abi, hashlib.sha256(text.encode()).hexdigest()[:12])
+
+
+def root_tar():
+    """mmdebstrap's tarball of the packages, cached: the image is remade
+    from it whenever the guest's own additions change."""
+    digest = hashlib.sha256(repr(PACKAGES).encode()).hexdigest()[:12]
+    tar = os.path.join(guest_kernel.cache_root(), "debian-bookworm-%s.tar" % digest)
+    if not os.path.exists(tar):
+        subprocess.run(["mmdebstrap", "--quiet", "--variant=minbase",
+                        "--include=" + ",".join(PACKAGES), "bookworm", tar + ".part"], check=True)
+        os.rename(tar + ".part", tar)
+    return tar
+
+
+def install_modules(root, kernel_dir, abi, modules):
+    for name, path in modules.items():
+        target = os.path.join(root, "lib", "modules", abi, path)
+        os.makedirs(os.path.dirname(target), exist_ok=True)
+        shutil.copy(os.path.join(kernel_dir, name), target)
+
+
+def prepare_root(root, kernel_dir, abi):
+    """The guest's own additions: the kernel's modules, the shell channel
+    enabled, the disk as its root."""
+    install_modules(root, kernel_dir, abi, guest_kernel.MODULES)
+    subprocess.run(["chroot", root, "depmod", abi], capture_output=True, check=True)
+    shell = os.path.join(root, "usr", "local", "sbin", "guest-shell")
+    shutil.copy(os.path.join(HERE, "guest_shell.sh"), shell)
+    os.chmod(shell, 0o755)
+    with open(os.path.join(root, "etc", "systemd", "system", "guest-shell.service"), "w") as f:
+        f.write(SHELL_UNIT + "\n[Install]\nWantedBy=multi-user.target\n")
+    subprocess.run(["systemctl", "--root", root, "enable", "--quiet", "guest-shell.service"],
+                   check=True)
+    with open(os.path.join(root, "etc", "fstab"), "w") as f:
+        f.write("/dev/vda / ext4 rw 0 0\n")
+    with open(os.path.join(root, "etc", "hostname"), "w") as f:
+        f.write("guest\n")
+
+
+def disk_image(kernel_dir):
+    """The cached root file system image, built on first use."""
+    abi = os.path.basename(kernel_dir)
+    image = os.path.join(guest_kernel.cache_root(), image_key(abi) + ".ext4")
+    if os.path.exists(image):
+        return image
+    with tempfile.TemporaryDirectory(dir=guest_kernel.cache_root()) as work:
+        root = os.path.join(work, "root")
+        os.mkdir(root)
+        subprocess.run(["tar", "-x", "-C", root, "-f", root_tar()], check=True)
+        prepare_root(root, kernel_dir, abi)
+        partial = os.path.join(work, "image")
+        subprocess.run(["mke2fs", "-q", "-t", "ext4", "-d", root, "-L", "root", partial, "2G"],
+                       check=True)
+        os.rename(partial, image)
+    return image
+
+
+def first_stage(kernel_dir, files, target):
+    """busybox, the disk's modules, the files for /root and first_stage.sh
+    as /init."""
+    with tempfile.TemporaryDirectory() as root:
+        for directory in ("bin", "dev", "proc", "sys", "root", "lib/modules"):
+            os.makedirs(os.path.join(root, directory))
+        os.mknod(os.path.join(root, "dev", "console"), 0o20600, os.makedev(5, 1))
+        shutil.copy(os.path.join(HERE, "first_stage.sh"), os.path.join(root, "init"))
+        shutil.copy("/bin/busybox", os.path.join(root, "bin"))
+        os.symlink("busybox", os.path.join(root, "bin", "sh"))
+        for name in guest_kernel.DISK_MODULES:
+            shutil.copy(os.path.join(kernel_dir, name), os.path.join(root, "lib", "modules"))
+        with open(os.path.join(root, "lib", "modules", "load"), "w") as f:
+            f.write("".join(name[:-3] + "\n" for name in guest_kernel.DISK_MODULES))
+        for name, path in files.items():
+            shutil.copy(path, os.path.join(root, "root", name))
+        files = subprocess.run(["find", "."], cwd=root, capture_output=True, check=True).stdout
+        with open(target, "wb") as f:
+            subprocess.run(["cpio", "-o", "-H", "newc", "-R", "0:0", "--quiet"], cwd=root,
+                           input=files, stdout=f, check=True)
+    return target
+
+
+class DebianGuest(Guest):
+    memory_mb = 1024
+    reboots = True
+
+    def __init__(self, files):
+        """`files`: name in the guest's /root to path on the host."""
+        self.files = files
+        self.monitor_socket = None
+        super().__init__(build_dir=None)
+
+    def _initramfs(self, build_dir):
+        self.image = disk_image(self.kernel_dir)
+        return first_stage(self.kernel_dir, self.files, os.path.join(self.work, "first-stage"))
+
+    # An xHCI controller to plug a USB serial adapter into, its line a
+    # socket that qemu serves, and qemu's machine protocol to plug it with.
+    def _devices(self):
+        return ["-drive", "file=%s,if=virtio,format=raw,snapshot=on" % self.image,
+                "-device", "qemu-xhci,id=usb",
+                "-chardev", "socket,id=adapter,path=%s/adapter,server=on,wait=off" % self.work,
+                "-qmp", "unix:%s/qmp,server=on,wait=off" % self.work]
+
+    def qmp(self, command, **arguments):
+        """Runs a command of qemu's machine protocol; returns its reply."""
+        if not self.monitor_socket:
+            self.monitor_socket = self._connect("qmp").makefile("rw")
+            self.qmp("qmp_capabilities")
+        self.monitor_socket.write(json.dumps({"execute": command, "arguments": arguments}) + "\n")
+        self.monitor_socket.flush()
+        while True:
+            reply = json.loads(self.monitor_socket.readline())
+            if "return" in reply or "error" in reply:
+                assert "error" not in reply, reply
+                return reply["return"]
+
+    def _connect(self, name):
+        connection = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        connection.connect(os.path.join(self.work, name))
+        self.sockets.append(connection)
+        return connection
+
+    def plug_adapter(self):
+        """Plugs the adapter in; returns the controller's end of its line.
+        qemu attaches the device only while that end is connected."""
+        line = self._connect("adapter")
+        self.qmp("device_add", driver="usb-serial", chardev="adapter", id="adapter", bus="usb.0")
+        return line
+
+    def unplug_adapter(self, line):
+        self.qmp("device_del", id="adapter")
+        line.close()
+        self.sockets.remove(line)
+
+    def journal(self, *arguments):
+        return self.check("journalctl -q -o cat --no-pager " + " ".join(arguments))
+
+    def unit(self, *properties, name="quorinDaemon"):
+        """The unit's properties, as a dict."""
+        text = self.check("systemctl show %s -p %s" % (name, ",".join(properties)))
+        return dict(line.split("=", 1) for line in text.splitlines() if "=" in line)
+
+    def reboot(self):
+        self.channel.sendall(b"systemctl reboot\n")
+        return self.wait_ready()
+
+
+if __name__ == "__main__":
+    print(disk_image(guest_kernel.kernel_dir()))

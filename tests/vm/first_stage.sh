@@ -1,0 +1,20 @@
+#!/bin/sh
+# First stage of the Debian guest (debian_guest.py): mounts the root file
+# system on the virtio disk and hands over to its systemd. The package
+# under test goes to /root at every boot.
+/bin/busybox --install -s /bin
+export PATH=/bin
+fail() { echo "first stage: $*"; poweroff -f; }
+mount -t proc proc /proc
+mount -t sysfs sysfs /sys
+mount -t devtmpfs devtmpfs /dev
+for module in $(cat /lib/modules/load); do
+    insmod "/lib/modules/$module.ko" || fail "insmod $module"
+done
+for _ in $(seq 100); do [ -b /dev/vda ] && break; sleep 0.05; done
+mkdir /newroot
+mount -t ext4 /dev/vda /newroot || fail "no root file system on /dev/vda"
+cp /root/quorindaemon.deb /newroot/root/ || fail "cannot copy the package"
+umount /proc /sys
+mount --move /dev /newroot/dev
+exec switch_root /newroot /lib/systemd/systemd

@@ -1,0 +1,244 @@
+"""The package on a Debian system booted with systemd and udev: installed
+with apt, run by its unit, used through udev and libinput, purged.
+
+One guest serves the module and its tests run in file order on it, as an
+administrator would go: install, start, use, stop, restart, lose the
+daemon, move it to a USB adapter, enable it and reboot, purge. The host
+plays the controller on the guest's /dev/ttyS0 and on the adapter's line.
+"""
+import os
+import re
+import sys
+import time
+
+import pytest
+
+sys.path[:0] = [os.path.dirname(os.path.abspath(__file__)),
+                os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools")]
+import quorin_sim as sim  # noqa: E402
+from debian_guest import DebianGuest  # noqa: E402
+
+UNIT = "quorinDaemon"
+EXAMPLES = "/usr/share/doc/quorindaemon/examples/"
+DROP_IN = "/etc/systemd/system/quorinDaemon.service.d/"
+EXPOSURE_BOUND = 1.5
+TOUCH = re.compile(r"(TOUCH_\w+)\s+\S+\s+-?\d+ \(\d+\)\s*(?:([\d.]+)/\s*([\d.]+))?")
+figures = {}
+
+
+@pytest.fixture(scope="module")
+def guest(request):
+    started = time.monotonic()
+    machine = DebianGuest({"quorindaemon.deb": os.environ["QUORIN_DEB"],
+                           "uinput_stub.so": os.environ["QUORIN_STUB"]})
+    boot = machine.boot_seconds
+    yield machine
+    machine.close()
+    request.config.pluginmanager.get_plugin("terminalreporter").write_line(
+        "\nDebian guest %s (TCG): booted in %.1f s, whole session %.1f s; unit exposure %s"
+        % (machine.abi, boot, time.monotonic() - started, figures.get("exposure")))
+
+
+def main_pid(guest):
+    return int(guest.unit("MainPID")["MainPID"])
+
+
+def wait_unit(guest, what, **expected):
+    """Waits until the unit's properties have the expected values."""
+    deadline = time.monotonic() + 30
+    while True:
+        found = guest.unit(*expected)
+        if all(found[key] == str(value) for key, value in expected.items()):
+            return found
+        assert time.monotonic() < deadline, "waited for %s, unit has %r" % (what, found)
+        time.sleep(0.2)
+
+
+def stops_logged(guest):
+    return guest.journal("-u", UNIT).count("Daemon stopped")
+
+
+def event_node(guest):
+    return guest.wait_shell("grep -l uinput-touch /sys/class/input/event*/device/name",
+                            what="uinput-touch").split("/")[4]
+
+
+def touch_events(guest, samples):
+    """Plays the samples to libinput's debug-events on the device; returns
+    (event, x %, y %) of each touch event it printed."""
+    guest.check("libinput debug-events --device /dev/input/%s > /tmp/events 2>&1 &"
+                % event_node(guest))
+    guest.wait_shell("grep -q DEVICE_ADDED /tmp/events", what="libinput")
+    guest.sync_line()
+    for record in sim.encode_samples(samples):
+        guest.send(record)
+        time.sleep(0.03)
+    guest.wait_shell("[ $(grep -c TOUCH_UP /tmp/events) -ge %d ]"
+                     % sum(1 for s in samples if not s[2]), what="the last TOUCH_UP")
+    guest.check("pkill -f debug-events; true")
+    return [(m[1], m[2] and float(m[2]), m[3] and float(m[3]))
+            for m in map(TOUCH.search, guest.read("/tmp/events").splitlines()) if m]
+
+
+def test_installs_with_apt_and_its_unit_is_confined(guest):
+    guest.check("apt-get install -y -q /root/quorindaemon.deb >/tmp/apt.log 2>&1")
+    guest.files = guest.check("dpkg -L quorindaemon").split()
+    report = guest.check("systemd-analyze security --no-pager %s.service" % UNIT)
+    figures["exposure"] = float(re.search(r"Overall exposure level for \S+: ([\d.]+)", report)[1])
+    assert figures["exposure"] <= EXPOSURE_BOUND, report
+
+
+def test_start_is_tracked_exactly_and_runs_without_privileges(guest):
+    guest.check("systemctl start " + UNIT)
+    assert guest.receive(5) == sim.STARTUP_COMMAND
+    wait_unit(guest, "the start", ActiveState="active", SubState="running")
+    pid = main_pid(guest)
+    assert guest.check("pidof quorinDaemon").split() == [str(pid)]
+    assert "Daemon started" in guest.journal("-u", UNIT)
+    status = guest.read("/proc/%d/status" % pid)
+    for field in ("CapEff", "CapPrm", "CapBnd", "CapAmb"):
+        assert re.search(r"%s:\s+0+\n" % field, status), field
+    assert re.search(r"NoNewPrivs:\s+1\n", status) and re.search(r"Seccomp:\s+2\n", status)
+    mounts = [line.split() for line in guest.read("/proc/%d/mountinfo" % pid).splitlines()]
+    options = {fields[4]: fields[5].split(",") for fields in mounts}
+    assert "ro" in options["/"] and "rw" in options["/tmp"]
+
+
+def test_a_second_instance_is_refused_both_ways(guest):
+    status, output = guest.shell("quorinDaemon")
+    assert status == 1 and "Another instance already running" in output
+    guest.check("systemctl stop %s && quorinDaemon" % UNIT)
+    assert guest.receive(5) == sim.STARTUP_COMMAND
+    # The confined guard still sees the daemon started by hand.
+    assert guest.shell("systemctl start " + UNIT)[0] != 0
+    assert "Another instance already running" in guest.journal("-u", UNIT)
+    guest.check("systemctl stop " + UNIT)  # no retry while the other runs
+    guest.write("/tmp/backlight", "exit\n")
+    guest.wait_shell("! pidof quorinDaemon", what="the hand-started daemon to stop")
+    guest.check("systemctl start " + UNIT)
+    assert guest.receive(5) == sim.STARTUP_COMMAND
+
+
+def test_udev_and_libinput_see_a_touch_screen(guest):
+    node = event_node(guest)
+    assert "ID_INPUT_TOUCHSCREEN=1" in guest.check("udevadm info /dev/input/" + node)
+    listing = guest.check("libinput list-devices").split("\n\n")
+    (device,) = [block for block in listing if "uinput-touch" in block]
+    assert re.search(r"Capabilities:\s+touch", device), device
+
+
+def test_libinput_turns_taps_and_a_drag_into_touch_events(guest):
+    samples = sim.tap(0, 0) + sim.tap(4095, 4095) + sim.drag(0, 2048, 4095, 2048, steps=5)
+    events = touch_events(guest, samples)
+    names = [event for event, _, _ in events]
+    assert names == ["TOUCH_DOWN", "TOUCH_UP"] * 2 + \
+        ["TOUCH_DOWN"] + ["TOUCH_MOTION"] * 4 + ["TOUCH_UP"]
+    downs = [(x, y) for event, x, y in events if event == "TOUCH_DOWN"]
+    assert downs == [(0.0, 0.0), (99.98, 99.98), (0.0, 50.0)]
+
+
+def test_a_rotating_calibration_matrix_moves_the_top_left_to_the_other_corner(guest):
+    rules = "/etc/udev/rules.d/99-quorin-calibration.rules"
+    guest.check("sed '/upside down/{n;s/^#//}' %s99-quorin-calibration.rules > %s"
+                % (EXAMPLES, rules))
+    guest.check("udevadm control --reload && udevadm trigger --settle --action=change "
+                "/dev/input/" + event_node(guest))
+    try:
+        events = touch_events(guest, sim.tap(0, 0))
+    finally:
+        guest.check("rm %s && udevadm control --reload && udevadm trigger --settle "
+                    "--action=change /dev/input/%s" % (rules, event_node(guest)))
+    (x, y), = [(x, y) for event, x, y in events if event == "TOUCH_DOWN"]
+    assert x > 99.9 and y > 99.9
+
+
+def test_brightness_request_in_the_guest_reaches_the_line(guest):
+    guest.write("/tmp/backlight", "50\n")
+    assert guest.receive(5) == b"\x1b@0Fi"
+
+
+def test_stop_is_the_orderly_stop(guest):
+    stops = stops_logged(guest)
+    guest.check("systemctl stop " + UNIT)
+    assert guest.unit("ActiveState", "Result") == {"ActiveState": "inactive", "Result": "success"}
+    assert stops_logged(guest) == stops + 1
+    assert "uinput-touch" not in guest.read("/proc/bus/input/devices")
+
+
+def test_restart_gives_a_new_tracked_daemon(guest):
+    guest.check("systemctl start " + UNIT)
+    assert guest.receive(5) == sim.STARTUP_COMMAND
+    before = main_pid(guest)
+    guest.check("systemctl restart " + UNIT)
+    assert guest.receive(5) == sim.STARTUP_COMMAND
+    wait_unit(guest, "the restart", ActiveState="active")
+    assert main_pid(guest) not in (0, before)
+    assert guest.check("pidof quorinDaemon").split() == [str(main_pid(guest))]
+
+
+def test_a_killed_daemon_is_restarted(guest):
+    guest.check("kill -KILL %d" % main_pid(guest))
+    assert guest.receive(5, timeout=30) == sim.STARTUP_COMMAND
+    wait_unit(guest, "the restart after SIGKILL", ActiveState="active", NRestarts=1)
+
+
+def test_a_daemon_that_fails_a_device_write_is_restarted(guest):
+    # The uinput stand-in fails the first event write: status 1. (/root
+    # is out of the daemon's sight.)
+    guest.check("install -m 644 /root/uinput_stub.so /usr/local/lib/")
+    guest.check("mkdir -p %s && printf '[Service]\\nEnvironment=LD_PRELOAD=/usr/local/lib/"
+                "uinput_stub.so QUORIN_STUB_FAIL=10\\n' > %sfail.conf" % (DROP_IN, DROP_IN))
+    guest.check("systemctl daemon-reload && systemctl restart " + UNIT)
+    assert guest.receive(5) == sim.STARTUP_COMMAND
+    guest.sync_line()
+    guest.send(sim.encode_record(100, 100, True))
+    assert guest.receive(5, timeout=30) == sim.STARTUP_COMMAND
+    wait_unit(guest, "the restart after status 1", ActiveState="active", NRestarts=1)
+    assert "status=1/FAILURE" in guest.journal("-u", UNIT)
+    assert "error: write" in guest.read("/tmp/quorin.daemon.out")
+    guest.check("rm %sfail.conf && systemctl daemon-reload && systemctl stop %s" % (DROP_IN, UNIT))
+
+
+def test_on_a_usb_adapter_it_follows_the_adapter(guest):
+    guest.check("install -D -m 644 %susb-adapter.conf %susb-adapter.conf"
+                % (EXAMPLES, DROP_IN))
+    guest.check("systemctl daemon-reload && systemctl enable --quiet " + UNIT)
+    line = guest.plug_adapter()
+    guest.line, serial = line, guest.line
+    try:
+        assert guest.receive(5, timeout=30) == sim.STARTUP_COMMAND
+        wait_unit(guest, "the start on the adapter", ActiveState="active")
+        assert "--device /dev/ttyUSB0" in guest.check("ps -o args= -p %d" % main_pid(guest))
+        stops = stops_logged(guest)
+        guest.unplug_adapter(line)
+        wait_unit(guest, "the stop on unplugging", ActiveState="inactive", Result="success")
+        assert stops_logged(guest) == stops + 1
+        guest.line = guest.plug_adapter()
+        assert guest.receive(5, timeout=30) == sim.STARTUP_COMMAND
+        wait_unit(guest, "the start on plugging back", ActiveState="active")
+    finally:
+        guest.line = serial
+    guest.check("systemctl disable --quiet %s && rm -r %s && systemctl daemon-reload"
+                % (UNIT, DROP_IN))
+    guest.check("systemctl stop " + UNIT)
+
+
+def test_an_enabled_unit_starts_at_boot_once_uinput_is_loaded(guest):
+    guest.check("systemctl enable --quiet " + UNIT)
+    guest.reboot()
+    assert guest.receive(5, timeout=30) == sim.STARTUP_COMMAND
+    wait_unit(guest, "the start at boot", ActiveState="active")
+    started = guest.journal("-b", "-o", "short-monotonic", "-u", UNIT,
+                            "-u", "systemd-modules-load")
+    assert started.index("Inserted module 'uinput'") < started.index("Daemon started")
+
+
+def test_purge_leaves_no_file_of_the_package(guest):
+    guest.check("apt-get purge -y -q quorindaemon >/tmp/apt.log 2>&1")
+    left = guest.check("for f in %s; do [ -e $f ] && [ ! -d $f ] && echo $f; done; "
+                       "ls /etc/systemd/system/*.wants | grep -i quorin; true"
+                       % " ".join(guest.files))
+    assert left == ""
+    assert not guest.shell("pidof quorinDaemon")[1].strip()
+
+
