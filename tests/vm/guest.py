@@ -102,13 +102,16 @@ def build_setting(build_dir, name):
 def missing_tools(arch=None):
     """What this host lacks to boot a guest of the architecture; empty
     when it can."""
+    tools = ["dpkg", "apt-get", "dpkg-deb", "cpio", "gzip"]
+    missing = [tool for tool in tools if not shutil.which(tool)]
+    if missing:
+        return missing
     arch = arch or guest_kernel.host_arch()
     platform = PLATFORMS[arch]
-    tools = [platform.qemu, "cpio", "gzip", "apt-get", "dpkg-deb"]
-    missing = [tool for tool in tools if not shutil.which(tool)]
     files = [platform.firmware] if platform.firmware else []
     if arch == guest_kernel.host_arch():
         files.append("/bin/busybox")
+    missing = [platform.qemu] if not shutil.which(platform.qemu) else []
     return missing + [path for path in files if not os.path.exists(path)]
 
 
