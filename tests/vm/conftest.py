@@ -5,26 +5,42 @@ import time
 import pytest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from guest import Guest, missing_tools  # noqa: E402
+from guest import Guest, build_arch, missing_tools  # noqa: E402
 
 BUILD_DIR = os.path.abspath(os.environ.get("QUORIN_BUILD_DIR", "build-vm"))
+# CTest's SKIP_RETURN_CODE for this suite: a run that proved nothing
+# must not read as passed.
+SKIPPED = 77
 figures = {}
+skipped = []
 
 
 @pytest.fixture(scope="session")
 def guest():
-    """One guest for the whole suite: its tests run in file order on it."""
-    missing = missing_tools()
+    """One guest for the whole suite: its tests run in file order on it.
+    Its architecture is that of the build directory's daemon."""
+    arch = build_arch(BUILD_DIR)
+    missing = missing_tools(arch)
     if missing:
-        pytest.skip("no qemu guest on this host: %s missing (scripts/install-deps vm)"
-                    % ", ".join(missing))
+        pytest.skip("no %s qemu guest on this host: %s missing (scripts/install-deps %s)"
+                    % (arch, ", ".join(missing), "vm" if arch == "amd64" else arch))
     started = time.monotonic()
-    machine = Guest(BUILD_DIR)
+    machine = Guest(BUILD_DIR, arch)
     figures["kernel"] = machine.abi
     figures["boot"] = machine.boot_seconds
     yield machine
     machine.close()
     figures["suite"] = time.monotonic() - started
+
+
+def pytest_runtest_logreport(report):
+    if report.skipped:
+        skipped.append(report.nodeid)
+
+
+def pytest_sessionfinish(session, exitstatus):
+    if exitstatus == pytest.ExitCode.OK and skipped:
+        session.exitstatus = SKIPPED
 
 
 def pytest_terminal_summary(terminalreporter):

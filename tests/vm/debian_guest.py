@@ -38,7 +38,7 @@ ExecStart=/usr/local/sbin/guest-shell
 
 
 def image_key(abi):
-    text = repr((PACKAGES, SHELL_UNIT, sorted(guest_kernel.MODULES),
+    text = repr((PACKAGES, SHELL_UNIT, sorted(guest_kernel.FLAVOURS["amd64"].modules),
                  open(os.path.join(HERE, "guest_shell.sh")).read()))
     return "debian-%s-%s" % (abi, hashlib.sha256(text.encode()).hexdigest()[:12])
 
@@ -65,7 +65,7 @@ def install_modules(root, kernel_dir, abi, modules):
 def prepare_root(root, kernel_dir, abi):
     """The guest's own additions: the kernel's modules, the shell channel
     enabled, the disk as its root."""
-    install_modules(root, kernel_dir, abi, guest_kernel.MODULES)
+    install_modules(root, kernel_dir, abi, guest_kernel.FLAVOURS["amd64"].modules)
     subprocess.run(["chroot", root, "depmod", abi], capture_output=True, check=True)
     shell = os.path.join(root, "usr", "local", "sbin", "guest-shell")
     shutil.copy(os.path.join(HERE, "guest_shell.sh"), shell)
@@ -122,22 +122,27 @@ def first_stage(kernel_dir, files, target):
 
 
 class DebianGuest(Guest):
-    memory_mb = 1024
     reboots = True
 
     def __init__(self, files):
         """`files`: name in the guest's /root to path on the host."""
         self.files = files
         self.monitor_socket = None
-        super().__init__(build_dir=None)
+        super().__init__(build_dir=None, arch="amd64")
 
-    def _initramfs(self, build_dir):
+    def initramfs(self, build_dir, target):
         self.image = disk_image(self.kernel_dir)
-        return first_stage(self.kernel_dir, self.files, os.path.join(self.work, "first-stage"))
+        return first_stage(self.kernel_dir, self.files, target)
+
+    def memory_mib(self):
+        return 1024
+
+    def kernel_command_line(self):
+        return "console=%s panic=-1 quiet %s" % (self.platform.console, self.platform.append)
 
     # An xHCI controller to plug a USB serial adapter into, its line a
     # socket that qemu serves, and qemu's machine protocol to plug it with.
-    def _devices(self):
+    def devices(self):
         return ["-drive", "file=%s,if=virtio,format=raw,snapshot=on" % self.image,
                 "-device", "qemu-xhci,id=usb",
                 "-chardev", "socket,id=adapter,path=%s/adapter,server=on,wait=off" % self.work,
@@ -188,4 +193,4 @@ class DebianGuest(Guest):
 
 
 if __name__ == "__main__":
-    print(disk_image(guest_kernel.kernel_dir()))
+    print(disk_image(guest_kernel.kernel_dir("amd64")))

@@ -2,11 +2,14 @@
 
 The initramfs holds busybox, the static daemon, the evdev reader, the
 uinput and evdev modules and guest_init.sh. The host plays the controller
-on the guest's first serial port (its /dev/ttyS0), reads the kernel
-console of the second into console.log, and runs shell commands in the
-guest over the third. qemu traces every UART parameter change into
-qemu.log. TCG by default; QUORIN_VM_KVM=1 uses KVM where it works.
+on the guest's /dev/ttyS0, a 16550 behind the real 8250 driver, reads the
+kernel console into console.log, and runs shell commands in the guest over
+a third serial port. qemu traces every UART parameter change into
+qemu.log. The guest's architecture is the daemon's: amd64 on qemu's pc,
+arm64 and armhf on its virt board (PLATFORMS). TCG by default;
+QUORIN_VM_KVM=1 uses KVM for a guest of the host's own architecture.
 """
+import collections
 import ctypes
 import os
 import re
@@ -14,6 +17,7 @@ import select
 import shutil
 import signal
 import socket
+import struct
 import subprocess
 import sys
 import tempfile
@@ -24,8 +28,6 @@ sys.path[:0] = [HERE, os.path.join(HERE, "..", "..", "tools")]
 import guest_kernel  # noqa: E402
 import quorin_sim as sim  # noqa: E402
 
-QEMU = "qemu-system-x86_64"
-FIRMWARE = "/usr/share/qemu/qboot.rom"
 BOOT_TIMEOUT = 90
 REPORT = re.compile(r"report x=(-?\d+) y=(-?\d+) touch=(\d)")
 # The daemon's start-up discard fires on the first read that leaves 17
@@ -38,26 +40,94 @@ SYNC_PREAMBLE = sim.SYNC_PREAMBLE
 UART_TRACE = re.compile(r"serial_update_parameters baudrate=(\d+) parity='(.)' data=(\d) stop=(\d)")
 
 
-def missing_tools():
-    """What this host lacks to boot a guest; empty when it can."""
-    tools = [QEMU, "cpio", "gzip", "apt-get", "dpkg-deb"]
+def pc_ports(work):
+    """COM1 is the controller's ttyS0, COM2 the console, and the shell
+    channel a third 16550 (ttyS2)."""
+    return ["-chardev", "socket,id=controller,path=%s/controller" % work,
+            "-serial", "chardev:controller",
+            "-serial", "file:%s/console.log" % work,
+            # The third port's usual IRQ is the first one's: sharing that
+            # ISA line, the two UARTs upset each other's interrupts and
+            # the shell channel lost characters.
+            "-chardev", "socket,id=shell,path=%s/shell" % work,
+            "-device", "isa-serial,chardev=shell,index=2,iobase=0x3e8,irq=5"]
+
+
+def virt_ports(work):
+    """The board's PL011 is the console (ttyAMA0); two 16550s on its PCI
+    bus, as on a panel PC's serial card, are ttyS0 for the controller and
+    ttyS1 for the shell channel, in slot order."""
+    return ["-serial", "file:%s/console.log" % work,
+            "-chardev", "socket,id=controller,path=%s/controller" % work,
+            "-device", "pci-serial,chardev=controller,addr=0x10",
+            "-chardev", "socket,id=shell,path=%s/shell" % work,
+            "-device", "pci-serial,chardev=shell,addr=0x11"]
+
+
+# What differs between the guests of two architectures. `ports(work)`
+# gives qemu's serial devices; `console` and `shell` are their names in
+# the guest; `firmware` is None where qemu boots the kernel by itself.
+Platform = collections.namedtuple(
+    "Platform", "qemu machine cpu firmware memory ports console shell append")
+
+PLATFORMS = {
+    "amd64": Platform("qemu-system-x86_64", "pc", None, "/usr/share/qemu/qboot.rom", 256,
+                      pc_ports, "ttyS1", "ttyS2", "no_timer_check"),
+    "arm64": Platform("qemu-system-aarch64", "virt", "cortex-a57", None, 512,
+                      virt_ports, "ttyAMA0", "ttyS1", ""),
+    "armhf": Platform("qemu-system-arm", "virt", "cortex-a15", None, 512,
+                      virt_ports, "ttyAMA0", "ttyS1", ""),
+}
+# ELF e_machine of the daemon's build to the Debian architecture it runs on.
+ELF_MACHINES = {62: "amd64", 183: "arm64", 40: "armhf"}
+
+
+def build_arch(build_dir):
+    """The architecture the build directory's daemon is built for."""
+    with open(os.path.join(build_dir, "quorinDaemon"), "rb") as f:
+        header = f.read(20)
+    machine = struct.unpack_from("<H", header, 18)[0]
+    if header[:4] != b"\x7fELF" or machine not in ELF_MACHINES:
+        raise ValueError("%s/quorinDaemon: no daemon for a known guest" % build_dir)
+    return ELF_MACHINES[machine]
+
+
+def build_setting(build_dir, name):
+    """A variable of the build directory's CMake cache."""
+    with open(os.path.join(build_dir, "CMakeCache.txt")) as f:
+        found = re.search(r"^%s:\w+=(.*)$" % name, f.read(), re.M)
+    return found[1] if found else None
+
+
+def missing_tools(arch=None):
+    """What this host lacks to boot a guest of the architecture; empty
+    when it can."""
+    tools = ["dpkg", "apt-get", "dpkg-deb", "cpio", "gzip"]
     missing = [tool for tool in tools if not shutil.which(tool)]
-    missing += [path for path in (FIRMWARE, "/bin/busybox") if not os.path.exists(path)]
-    return missing
+    if missing:
+        return missing
+    arch = arch or guest_kernel.host_arch()
+    platform = PLATFORMS[arch]
+    files = [platform.firmware] if platform.firmware else []
+    if arch == guest_kernel.host_arch():
+        files.append("/bin/busybox")
+    missing = [platform.qemu] if not shutil.which(platform.qemu) else []
+    return missing + [path for path in files if not os.path.exists(path)]
 
 
-def build_initramfs(build_dir, kernel_dir, target):
+def build_initramfs(build_dir, kernel_dir, target, busybox="/bin/busybox"):
     """A gzipped newc cpio archive of the guest's whole root file system."""
+    strip = build_setting(build_dir, "CMAKE_STRIP") or "strip"
     with tempfile.TemporaryDirectory() as root:
         for directory in ("bin", "lib", "dev", "proc", "sys", "tmp"):
             os.mkdir(os.path.join(root, directory))
         os.mknod(os.path.join(root, "dev", "console"), 0o20600, os.makedev(5, 1))
         shutil.copy(os.path.join(HERE, "guest_init.sh"), os.path.join(root, "init"))
         os.chmod(os.path.join(root, "init"), 0o755)
-        shutil.copy("/bin/busybox", os.path.join(root, "bin"))
+        shutil.copy(busybox, os.path.join(root, "bin", "busybox"))
         os.symlink("busybox", os.path.join(root, "bin", "sh"))
         for program in ("quorinDaemon", os.path.join("tests", "vm", "evdev_reader")):
-            subprocess.run(["strip", "-o", os.path.join(root, "bin", os.path.basename(program)),
+            subprocess.run([strip, "-o", os.path.join(root, "bin", os.path.basename(program)),
                             os.path.join(build_dir, program)], check=True)
         for module in ("evdev.ko", "uinput.ko"):
             shutil.copy(os.path.join(kernel_dir, module), os.path.join(root, "lib"))
@@ -83,13 +153,14 @@ def listening_socket(path):
 
 
 class Guest:
-    # What the guest gets; a kind of guest of its own changes these.
-    memory_mb = 256
-    kernel_arguments = "console=ttyS1 panic=-1 quiet no_timer_check"
+    """One booted guest. Another kind of guest on the same ports overrides
+    initramfs(), memory_mib(), kernel_command_line() or devices()."""
     reboots = False  # a reboot ends qemu unless the guest is meant to come back
 
-    def __init__(self, build_dir):
-        self.kernel_dir = guest_kernel.kernel_dir()
+    def __init__(self, build_dir, arch=None):
+        self.arch = arch or build_arch(build_dir)
+        self.platform = PLATFORMS[self.arch]
+        self.kernel_dir = guest_kernel.kernel_dir(self.arch)
         self.abi = os.path.basename(self.kernel_dir)
         self.work = tempfile.mkdtemp(prefix="quorin-vm-")
         self.qemu = None
@@ -102,15 +173,28 @@ class Guest:
             self.close()
             raise
 
-    def _initramfs(self, build_dir):
-        return build_initramfs(build_dir, self.kernel_dir, os.path.join(self.work, "initramfs.gz"))
+    def initramfs(self, build_dir, target):
+        busybox = "/bin/busybox" if self.arch == guest_kernel.host_arch() \
+            else guest_kernel.busybox(self.arch)
+        return build_initramfs(build_dir, self.kernel_dir, target, busybox)
 
-    def _devices(self):
-        """qemu arguments of devices beyond the three serial ports."""
+    def memory_mib(self):
+        return self.platform.memory
+
+    def kernel_command_line(self):
+        # Unknown name=value words become the environment of /init.
+        return "console=%s panic=-1 quiet quorin_shell=%s %s" % (
+            self.platform.console, self.platform.shell, self.platform.append)
+
+    def kernel(self):
+        return os.path.join(self.kernel_dir, guest_kernel.FLAVOURS[self.arch].kernel)
+
+    def devices(self):
+        """qemu arguments of devices beyond the serial ports."""
         return []
 
     def _boot(self, build_dir):
-        initramfs = self._initramfs(build_dir)
+        initramfs = self.initramfs(build_dir, os.path.join(self.work, "initramfs.gz"))
         servers = [listening_socket(os.path.join(self.work, name))
                    for name in ("controller", "shell")]
         started = time.monotonic()
@@ -130,23 +214,20 @@ class Guest:
         reboot); returns the rest of its ready line."""
         return self._read_channel_until("guest ready(.*)\n", BOOT_TIMEOUT)[1]
 
+    def _accel(self):
+        if os.environ.get("QUORIN_VM_KVM") == "1" and self.arch == guest_kernel.host_arch():
+            return ["-accel", "kvm", "-cpu", "host"]
+        cpu = ["-cpu", self.platform.cpu] if self.platform.cpu else []
+        return ["-accel", "tcg", *cpu]
+
     def _command(self, initramfs):
-        accel = ["-accel", "kvm", "-cpu", "host"] if os.environ.get("QUORIN_VM_KVM") == "1" \
-            else ["-accel", "tcg"]
-        work = self.work
-        return [QEMU, "-M", "pc", *accel, "-nodefaults", "-display", "none",
-                *([] if self.reboots else ["-no-reboot"]),
-                "-m", str(self.memory_mb), "-bios", FIRMWARE,
-                "-kernel", os.path.join(self.kernel_dir, "vmlinux"), "-initrd", initramfs,
-                "-append", self.kernel_arguments, *self._devices(),
-                "-chardev", "socket,id=controller,path=%s/controller" % work,
-                "-serial", "chardev:controller",
-                "-serial", "file:%s/console.log" % work,
-                # The third port's usual IRQ is the first one's: sharing that
-                # ISA line, the two UARTs upset each other's interrupts and
-                # the shell channel lost characters.
-                "-chardev", "socket,id=shell,path=%s/shell" % work,
-                "-device", "isa-serial,chardev=shell,index=2,iobase=0x3e8,irq=5",
+        platform, work = self.platform, self.work
+        firmware = ["-bios", platform.firmware] if platform.firmware else []
+        return [platform.qemu, "-M", platform.machine, *self._accel(), "-nodefaults",
+                "-display", "none", *([] if self.reboots else ["-no-reboot"]),
+                "-m", str(self.memory_mib()), *firmware,
+                "-kernel", self.kernel(), "-initrd", initramfs,
+                "-append", self.kernel_command_line(), *platform.ports(work), *self.devices(),
                 "-trace", "serial_update_parameters", "-D", os.path.join(work, "qemu.log")]
 
     def _accept(self, server):

@@ -1,16 +1,21 @@
-"""The guest's kernel: Debian's current amd64 kernel package, fetched with
-apt and reduced to the three files a guest needs, cached outside the
-checkout.
+"""The guest's kernel: Debian's current kernel package for the guest's
+architecture, fetched with apt and reduced to the three files a guest
+needs, cached outside the checkout; for a foreign architecture also the
+busybox the guest's initramfs runs on.
 
-    /usr/bin/python3 tests/vm/guest_kernel.py    # prints the cache directory
+    /usr/bin/python3 tests/vm/guest_kernel.py [ARCH]   # prints the cache directory
 
-The kernel is booted through its PVH entry, which needs the ELF image
-inside the compressed bzImage; the package is never installed on the host.
+amd64 boots through its PVH entry, which needs the ELF image inside the
+compressed bzImage; qemu's arm boards take Debian's vmlinuz as it is. No
+package is ever installed on the host: a foreign one only needs its
+architecture known to dpkg (scripts/install-deps arm64 adds it).
 Cache: $QUORIN_VM_CACHE, else ${XDG_CACHE_HOME:-~/.cache}/quorin-vm, one
-directory per kernel ABI holding vmlinux, evdev.ko and uinput.ko, and the
-modules that mount a virtio disk's ext4 root file system and drive a USB
-serial adapter (the Debian system guest's, debian_guest.py).
+directory per kernel ABI holding the kernel, evdev.ko and uinput.ko (for
+amd64 also the modules that mount a virtio disk's ext4 root file system
+and drive a USB serial adapter: the Debian system guest's, debian_guest.py),
+and one per busybox package holding busybox.
 """
+import collections
 import glob
 import lzma
 import os
@@ -22,9 +27,9 @@ import sys
 import tempfile
 import zlib
 
-META_PACKAGE = "linux-image-amd64"
 MODULES = {"evdev.ko": "kernel/drivers/input/evdev.ko",
            "uinput.ko": "kernel/drivers/input/misc/uinput.ko"}
+
 # In load order.
 DISK_MODULES = {name + ".ko": path + "/" + name + ".ko" for path, name in (
     ("kernel/drivers/virtio", "virtio_ring"), ("kernel/drivers/virtio", "virtio"),
@@ -37,9 +42,11 @@ DISK_MODULES = {name + ".ko": path + "/" + name + ".ko" for path, name in (
 USB_MODULES = {name + ".ko": "kernel/drivers/usb/" + path + "/" + name + ".ko" for path, name in (
     ("common", "usb-common"), ("core", "usbcore"), ("host", "xhci-hcd"), ("host", "xhci-pci"),
     ("serial", "usbserial"), ("serial", "ftdi_sio"))}
-MODULES.update(DISK_MODULES)
-MODULES.update(USB_MODULES)
-FILES = ("vmlinux", *MODULES)
+
+# What one architecture's guest boots: the meta package that names the
+# current kernel, the kernel file kept from its /boot/vmlinuz, and the
+# modules kept.
+Flavour = collections.namedtuple("Flavour", "meta kernel unpack modules")
 
 
 def cache_root():
@@ -48,19 +55,33 @@ def cache_root():
     return os.environ.get("QUORIN_VM_CACHE") or default
 
 
-def is_complete(directory):
-    return all(os.path.isfile(os.path.join(directory, name)) for name in FILES)
+def is_complete(directory, flavour):
+    return all(os.path.isfile(os.path.join(directory, name))
+               for name in (flavour.kernel, *flavour.modules))
 
 
 def apt_update():
     subprocess.run(["apt-get", "update", "-q"], stdout=subprocess.DEVNULL, check=False)
 
 
-def current_package():
+def host_arch():
+    return subprocess.run(["dpkg", "--print-architecture"], capture_output=True, text=True,
+                          check=True).stdout.strip()
+
+
+def qualified(package, arch):
+    """The name apt knows the package by on this host: name:arch for a
+    foreign architecture."""
+    return package if arch == host_arch() else "%s:%s" % (package, arch)
+
+
+def current_package(arch):
     """The versioned package the meta package depends on, e.g.
-    linux-image-6.1.0-57-amd64; None when apt knows no such package."""
-    result = subprocess.run(["apt-cache", "depends", META_PACKAGE], capture_output=True, text=True)
-    found = re.findall(r"Depends: (linux-image-\S+-amd64)", result.stdout)
+    linux-image-6.1.0-57-arm64; None when apt knows no such package."""
+    meta = FLAVOURS[arch].meta
+    result = subprocess.run(["apt-cache", "depends", qualified(meta, arch)],
+                            capture_output=True, text=True)
+    found = re.findall(r"Depends: (linux-image-[^\s:]+)", result.stdout)
     return found[0] if found else None
 
 
@@ -106,42 +127,58 @@ def vmlinux_from_bzimage(image):
     raise ValueError("unknown compression, payload starts %s" % payload[:6].hex())
 
 
+def as_is(image):
+    return image
+
+
+FLAVOURS = {
+    "amd64": Flavour("linux-image-amd64", "vmlinux", vmlinux_from_bzimage,
+                     {**MODULES, **DISK_MODULES, **USB_MODULES}),
+    "arm64": Flavour("linux-image-arm64", "vmlinuz", as_is, MODULES),
+    "armhf": Flavour("linux-image-armmp-lpae", "vmlinuz", as_is, MODULES),
+}
+
+
 # --- fetching ------------------------------------------------------------
 
-def unpack_package(deb, target):
-    """Copies vmlinux and the two modules out of a kernel package."""
+def unpack_package(deb, target, flavour):
+    """Copies the kernel and the two modules out of a kernel package."""
     with tempfile.TemporaryDirectory(dir=os.path.dirname(target)) as tree:
-        tar = subprocess.Popen(["dpkg-deb", "--fsys-tarfile", deb], stdout=subprocess.PIPE)
-        subprocess.run(["tar", "-x", "-C", tree, "--wildcards", "./boot/vmlinuz-*",
-                        *("*/" + path for path in MODULES.values())],
-                       stdin=tar.stdout, check=True)
-        if tar.wait():
-            raise RuntimeError("dpkg-deb failed on " + deb)
+        extract(deb, tree, ["./boot/vmlinuz-*",
+                            *("*/" + path for path in flavour.modules.values())])
         (vmlinuz,) = glob.glob(os.path.join(tree, "boot", "vmlinuz-*"))
         with open(vmlinuz, "rb") as f:
-            elf = vmlinux_from_bzimage(f.read())
-        with open(os.path.join(target, "vmlinux"), "wb") as f:
-            f.write(elf)
-        for name, path in MODULES.items():
+            image = flavour.unpack(f.read())
+        with open(os.path.join(target, flavour.kernel), "wb") as f:
+            f.write(image)
+        for name, path in flavour.modules.items():
             (module,) = glob.glob(os.path.join(tree, "*", "lib", "modules", "*", path)) or \
                 glob.glob(os.path.join(tree, "lib", "modules", "*", path))
             shutil.copy(module, os.path.join(target, name))
 
 
-def fetch(package, root):
-    abi = package[len("linux-image-"):]
-    target = os.path.join(root, abi)
-    if is_complete(target):
-        return target
+def extract(deb, tree, patterns):
+    tar = subprocess.Popen(["dpkg-deb", "--fsys-tarfile", deb], stdout=subprocess.PIPE)
+    subprocess.run(["tar", "-x", "-C", tree, "--wildcards", *patterns],
+                   stdin=tar.stdout, check=True)
+    if tar.wait():
+        raise RuntimeError("dpkg-deb failed on " + deb)
+
+
+def download(package, root, name, unpack):
+    """Downloads a package (apt's name for it) and lets `unpack(deb,
+    directory)` fill the cache directory `name`, which appears whole or
+    not at all."""
+    target = os.path.join(root, name)
     os.makedirs(root, exist_ok=True)
     work = tempfile.mkdtemp(prefix=".fetch-", dir=root)
     try:
         subprocess.run(["apt-get", "download", "-q", "-o", "APT::Sandbox::User=root", package],
                        cwd=work, check=True, stdout=subprocess.DEVNULL)
         (deb,) = glob.glob(os.path.join(work, "*.deb"))
-        partial = os.path.join(work, abi)
+        partial = os.path.join(work, name)
         os.mkdir(partial)
-        unpack_package(deb, partial)
+        unpack(deb, partial)
         shutil.rmtree(target, ignore_errors=True)
         os.rename(partial, target)
     finally:
@@ -149,34 +186,97 @@ def fetch(package, root):
     return target
 
 
-def newest_cached(root):
-    complete = [d for d in glob.glob(os.path.join(root, "*")) if is_complete(d)]
+def fetch(package, root, arch):
+    flavour = FLAVOURS[arch]
+    abi = package[len("linux-image-"):]
+    target = os.path.join(root, abi)
+    if is_complete(target, flavour):
+        return target
+    return download(qualified(package, arch), root, abi,
+                    lambda deb, directory: unpack_package(deb, directory, flavour))
+
+
+def newest_cached(root, arch):
+    suffix = FLAVOURS[arch].meta[len("linux-image"):]
+    complete = [d for d in glob.glob(os.path.join(root, "*" + suffix))
+                if is_complete(d, FLAVOURS[arch])]
     return max(complete, key=os.path.getmtime) if complete else None
 
 
-def kernel_dir():
-    """The cache directory of the current guest kernel, fetched if need be.
-    Stale package lists name a kernel the registry has dropped: they are
-    refreshed once. Without a usable registry an earlier download serves."""
-    root = cache_root()
+def with_fresh_lists(find):
+    """find() once, and again after refreshing stale package lists, which
+    name packages the registry has dropped."""
     error = None
     for attempt in range(2):
-        package = current_package()
-        if package:
-            try:
-                return fetch(package, root)
-            except (subprocess.CalledProcessError, OSError, ValueError) as failure:
-                error = "cannot fetch %s: %s" % (package, failure)
+        try:
+            return find()
+        except (subprocess.CalledProcessError, OSError, ValueError, LookupError) as failure:
+            error = failure
         if attempt == 0:
             apt_update()
-    fallback = newest_cached(root)
-    if not fallback:
-        raise RuntimeError(error or "apt knows no package that %s depends on" % META_PACKAGE)
-    return fallback
+    raise LookupError(str(error))
+
+
+def kernel_dir(arch=None):
+    """The cache directory of the architecture's current guest kernel,
+    fetched if need be. Without a usable registry an earlier download
+    serves."""
+    arch = arch or host_arch()
+    root = cache_root()
+
+    def find():
+        package = current_package(arch)
+        if not package:
+            raise LookupError("apt knows no package that %s depends on" % FLAVOURS[arch].meta)
+        try:
+            return fetch(package, root, arch)
+        except subprocess.CalledProcessError as failure:
+            raise LookupError("cannot fetch %s: %s" % (package, failure)) from failure
+
+    try:
+        return with_fresh_lists(find)
+    except LookupError as error:
+        fallback = newest_cached(root, arch)
+        if not fallback:
+            raise RuntimeError(str(error)) from error
+        return fallback
+
+
+def busybox(arch):
+    """A static busybox for a foreign architecture's guest: Debian's
+    busybox-static of that architecture, which cannot be installed beside
+    the host's, unpacked into the cache."""
+    root = cache_root()
+    package = qualified("busybox-static", arch)
+
+    def find():
+        version = subprocess.run(["apt-cache", "policy", package], capture_output=True,
+                                 text=True, check=True).stdout
+        (candidate,) = re.findall(r"Candidate: (\S+)", version) or [None]
+        if not candidate or candidate == "(none)":
+            raise LookupError("apt knows no " + package)
+        name = "busybox-%s-%s" % (candidate.replace(":", "_"), arch)
+        if not os.path.isfile(os.path.join(root, name, "busybox")):
+            download(package, root, name, unpack_busybox)
+        return os.path.join(root, name, "busybox")
+
+    try:
+        return with_fresh_lists(find)
+    except LookupError as error:
+        cached = glob.glob(os.path.join(root, "busybox-*-%s" % arch, "busybox"))
+        if not cached:
+            raise RuntimeError(str(error)) from error
+        return max(cached, key=os.path.getmtime)
+
+
+def unpack_busybox(deb, target):
+    with tempfile.TemporaryDirectory(dir=os.path.dirname(target)) as tree:
+        extract(deb, tree, ["./bin/busybox"])
+        shutil.copy(os.path.join(tree, "bin", "busybox"), target)
 
 
 if __name__ == "__main__":
     try:
-        print(kernel_dir())
+        print(kernel_dir(sys.argv[1] if len(sys.argv) > 1 else None))
     except RuntimeError as error:
         sys.exit(str(error))
