@@ -1,7 +1,7 @@
 #!/bin/sh
 # First stage of the Debian guest (debian_guest.py): mounts the root file
-# system on the virtio disk and hands over to its systemd. The package
-# under test goes to /root at every boot.
+# system on the virtio disk and hands over to its systemd. The files for
+# /root (the package under test) are copied there at every boot.
 /bin/busybox --install -s /bin
 export PATH=/bin
 fail() { echo "first stage: $*"; poweroff -f; }
@@ -14,7 +14,7 @@ done
 for _ in $(seq 100); do [ -b /dev/vda ] && break; sleep 0.05; done
 mkdir /newroot
 mount -t ext4 /dev/vda /newroot || fail "no root file system on /dev/vda"
-cp /root/quorindaemon.deb /newroot/root/ || fail "cannot copy the package"
+cp /root/* /newroot/root/ || fail "cannot copy the files for /root"
 umount /proc /sys
 mount --move /dev /newroot/dev
 exec switch_root /newroot /lib/systemd/systemd

@@ -228,9 +228,9 @@ def test_an_enabled_unit_starts_at_boot_once_uinput_is_loaded(guest):
     guest.reboot()
     assert guest.receive(5, timeout=30) == sim.STARTUP_COMMAND
     wait_unit(guest, "the start at boot", ActiveState="active")
-    started = guest.journal("-b", "-o", "short-monotonic", "-u", UNIT,
-                            "-u", "systemd-modules-load")
-    assert started.index("Inserted module 'uinput'") < started.index("Daemon started")
+    boot = guest.journal("-b", "-t", "systemd-modules-load", "-t", "quorinDaemon")
+    assert "Inserted module 'uinput'" in boot and "Daemon started" in boot, boot
+    assert boot.index("Inserted module 'uinput'") < boot.index("Daemon started"), boot
 
 
 def test_purge_leaves_no_file_of_the_package(guest):
