@@ -26,6 +26,7 @@ from quorin_sim import STARTUP_COMMAND, SYNC_PAUSE, SYNC_PREAMBLE  # noqa: E402
 
 LOG_FILE = "/tmp/quorin.daemon.out"
 STUB_LOG = "/tmp/uinput.log"
+NOTIFY_SOCKET = "/tmp/notify"
 SANITIZER_LOG = "/tmp/sanitizer"
 SEPARATOR = "=" * 79 + "\n"
 LOG_USER_ERR, LOG_USER_INFO = 11, 14
@@ -103,6 +104,21 @@ class Sandbox:
     def start_daemon(self, env=None, preload=True):
         stub = {"LD_PRELOAD": STUB, "QUORIN_STUB_LOG": STUB_LOG} if preload else {}
         return self.run([DAEMON], env=dict(stub, **(env or {})))
+
+    def start_foreground(self, *arguments, env=None):
+        """Starts the daemon as a service manager does; returns the running
+        process, whose status is the daemon's own. Notifications go to the
+        socket of notifications()."""
+        if not hasattr(self, "notify"):
+            self.notify = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+            self.notify.bind(self.path(NOTIFY_SOCKET))
+        stub = {"LD_PRELOAD": STUB, "QUORIN_STUB_LOG": STUB_LOG, "NOTIFY_SOCKET": NOTIFY_SOCKET}
+        return self.spawn([DAEMON, "--foreground", *arguments], env=dict(stub, **(env or {})))
+
+    def notification(self, timeout=5):
+        """The next message the daemon sent the service manager."""
+        assert select.select([self.notify], [], [], timeout)[0], "no notification"
+        return self.notify.recv(4096).decode()
 
     def start_ready(self, env=None):
         """Starts the daemon and returns once it polls the control file."""
@@ -254,6 +270,8 @@ class Sandbox:
 
     def close(self):
         reports = self.sanitizer_reports()
+        if hasattr(self, "notify"):
+            self.notify.close()
         self.control.close()
         self.process.wait(timeout=10)
         for fd in (self.master, self.slave):

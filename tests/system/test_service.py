@@ -1,27 +1,86 @@
-"""The systemd unit's stop command, run on the daemon in the sandbox as
-systemd runs it: it must bring the orderly stop, not leave the daemon to
-systemd's SIGTERM."""
+"""The mode for service managers: with --foreground the started process
+is the daemon, it says when it is ready and when it stops, and SIGTERM
+and SIGINT bring the same orderly stop as "exit" in the control file."""
 import os
-import shlex
 
-from sandbox import BUILD_DIR, LOG_USER_INFO
+import pytest
 
-UNIT = os.path.join(BUILD_DIR, "packaging", "quorinDaemon.service")
-
-
-def unit_command(key):
-    with open(UNIT) as unit:
-        for line in unit:
-            if line.startswith(key + "="):
-                # systemd's own unquoting; "$$" passes a "$" to the command.
-                return shlex.split(line[len(key) + 1:].replace("$$", "$"))
-    raise AssertionError("%s= missing in %s" % (key, UNIT))
+from quorin_sim import STARTUP_COMMAND
+from sandbox import DAEMON, LOG_FILE, LOG_USER_INFO, SEPARATOR, STUB, STUB_LOG
 
 
-def test_stop_command_brings_the_orderly_stop_before_it_returns(daemon):
+def ready(sandbox, process):
+    assert sandbox.receive(5) == STARTUP_COMMAND
+    assert sandbox.notification() == "READY=1"
+    # Ready only once the start is logged and the control file polled.
+    assert sandbox.wait_syslog("Daemon started", timeout=0)[0] == LOG_USER_INFO
+    assert sandbox.read("/tmp/backlight") == ""
+    assert process.poll() is None, "the started process must be the daemon"
+    return sandbox.daemon_pid()
+
+
+@pytest.mark.parametrize("signal", ["TERM", "INT"])
+def test_signal_brings_the_orderly_stop(sandbox, signal):
+    process = sandbox.start_foreground()
+    pid = ready(sandbox, process)
+    assert sandbox.daemon_pids() == [pid]
+    sandbox.write("/tmp/backlight", "40\n")
+    assert sandbox.receive(5) == b"\x1b@0Ci"
+    sandbox.run(["kill", "-" + signal, str(pid)])
+    assert process.wait(10) == 0
+    assert sandbox.notification() == "STOPPING=1"
+    assert sandbox.wait_syslog("Daemon stopped")[0] == LOG_USER_INFO
+    assert sandbox.read(LOG_FILE) == SEPARATOR
+    assert sandbox.line_is_quiet()
+
+
+def test_exit_in_the_control_file_still_stops_it(sandbox):
+    process = sandbox.start_foreground()
+    ready(sandbox, process)
+    sandbox.write("/tmp/backlight", "exit\n")
+    assert process.wait(10) == 0
+    assert sandbox.notification() == "STOPPING=1"
+    sandbox.wait_syslog("Daemon stopped")
+
+
+def test_device_option_names_the_line(sandbox):
+    # The pty moves from /dev/ttyS0 to /dev/ttyUSB0.
+    moved = sandbox.run(["sh", "-c", "touch /dev/ttyUSB0 && mount --bind /dev/ttyS0 /dev/ttyUSB0"
+                         " && umount /dev/ttyS0 && rm /dev/ttyS0"])
+    assert moved.returncode == 0, moved
+    process = sandbox.start_foreground("--device", "/dev/ttyUSB0")
+    ready(sandbox, process)
+    sandbox.run(["kill", "-TERM", str(sandbox.daemon_pid())])
+    assert process.wait(10) == 0
+
+    process = sandbox.start_foreground()
+    assert process.wait(10) == 1
+    assert process.stderr.read() == "Exception: open: No such file or directory\n"
+
+
+def test_log_file_behind_a_link_is_refused_in_the_foreground_too(sandbox):
+    sandbox.run(["ln", "-s", "/tmp/elsewhere", LOG_FILE])
+    process = sandbox.start_foreground()
+    assert process.wait(10) == 1
+    assert sandbox.wait_syslog("Unable to open")[2] == \
+        "Unable to open output log file %s: Too many levels of symbolic links" % LOG_FILE
+    assert not os.path.exists(sandbox.path("/tmp/elsewhere"))
+
+
+def test_without_foreground_a_signal_still_ends_it_at_once(daemon):
     pid = daemon.daemon_pid()
-    result = daemon.run(unit_command("ExecStop"), env={"MAINPID": str(pid)})
-    assert result.returncode == 0, result
-    assert pid not in daemon.daemon_pids(), "the command must wait for the daemon to end"
-    assert daemon.wait_exit(pid) == 0
-    assert daemon.wait_syslog("Daemon stopped")[0] == LOG_USER_INFO
+    daemon.run(["kill", "-TERM", str(pid)])
+    assert daemon.wait_exit(pid) == -15
+    assert not [entry for entry in daemon.syslog() if "Daemon stopped" in entry[2]]
+
+
+def test_informational_options_and_a_bad_command_line(sandbox):
+    for option, status, stream in (("--help", 0, "stdout"), ("--version", 0, "stdout"),
+                                   ("--bogus", 2, "stderr"), ("--device", 2, "stderr")):
+        result = sandbox.run([DAEMON, option], env={"LD_PRELOAD": STUB, "QUORIN_STUB_LOG": STUB_LOG})
+        assert result.returncode == status, option
+        text = getattr(result, stream).decode()
+        assert text.startswith("quorinDaemon 1.0.0" if option == "--version" else
+                               "Usage: " if option == "--help" else "quorinDaemon: "), text
+        assert not getattr(result, "stderr" if stream == "stdout" else "stdout")
+    assert sandbox.line_is_quiet() and not sandbox.stub_log()

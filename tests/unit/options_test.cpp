@@ -1,0 +1,64 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "daemon/options.h"
+
+namespace quorin {
+namespace {
+
+using Action = Options::Action;
+
+TEST(Options, WithoutArgumentsTheDaemonDetachesOnTtyS0)
+{
+    const Options options = parseOptions({});
+    EXPECT_EQ(options.action, Action::run);
+    EXPECT_FALSE(options.foreground);
+    EXPECT_EQ(options.device, "/dev/ttyS0");
+}
+
+TEST(Options, ServiceModeAndDeviceInEverySpelling)
+{
+    for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>>{
+             {"--foreground", "--device", "/dev/ttyUSB0"},
+             {"-d", "/dev/ttyUSB0", "-f"},
+             {"--device=/dev/ttyUSB0", "--foreground"},
+             {"--device", "/dev/ttyS1", "--foreground", "--device=/dev/ttyUSB0"}}) {
+        const Options options = parseOptions(arguments);
+        EXPECT_EQ(options.action, Action::run) << arguments[0];
+        EXPECT_TRUE(options.foreground) << arguments[0];
+        EXPECT_EQ(options.device, "/dev/ttyUSB0") << arguments[0];
+    }
+}
+
+TEST(Options, HelpAndVersionAnswerWhateverElseIsGiven)
+{
+    EXPECT_EQ(parseOptions({"--foreground", "--help"}).action, Action::help);
+    EXPECT_EQ(parseOptions({"-h"}).action, Action::help);
+    EXPECT_EQ(parseOptions({"--device", "/dev/x", "-V"}).action, Action::version);
+}
+
+TEST(Options, BadCommandLinesSayWhatIsWrong)
+{
+    const struct {
+        std::vector<std::string> arguments;
+        const char* error;
+    } cases[] = {
+        {{"--bogus"}, "unknown argument '--bogus'"},
+        {{"/dev/ttyUSB0"}, "unknown argument '/dev/ttyUSB0'"},
+        {{"--foreground=yes"}, "unknown argument '--foreground=yes'"},
+        {{"--device"}, "option '--device' needs a path"},
+        {{"-f", "-d"}, "option '-d' needs a path"},
+        {{"--device="}, "the device path is empty"},
+        {{"--help", "--bogus"}, "unknown argument '--bogus'"},
+    };
+    for (const auto& bad : cases) {
+        const Options options = parseOptions(bad.arguments);
+        EXPECT_EQ(options.action, Action::usageError) << bad.error;
+        EXPECT_EQ(options.error, bad.error);
+    }
+}
+
+}  // namespace
+}  // namespace quorin
