@@ -56,6 +56,7 @@ void QuorinDaemon::backlightLoop()
 {
     openControlFile();
     std::memset(backlightLast, 0, sizeof backlightLast);
+    pollingStarted.set_value();
     try {
         while (backlightTurn())
             usleep(kPollPause);
@@ -111,6 +112,11 @@ void QuorinDaemon::applyBrightnessRequest()
     std::memcpy(backlightLast, backlightText, sizeof backlightLast);
     setCommandLevel(backlightCommand, brightnessLevel(parseBrightnessRequest(backlightText)));
     sendControllerCommand(nullptr);
+}
+
+void QuorinDaemon::waitUntilPolling()
+{
+    pollingStarted.get_future().wait();
 }
 
 void QuorinDaemon::closeControlFile()

@@ -7,6 +7,7 @@
 #include <boost/system/error_code.hpp>
 
 #include <cstddef>
+#include <future>
 #include <optional>
 
 #include "daemon/text_buffer.h"
@@ -29,6 +30,10 @@ public:
     // Thread bodies.
     void backlightLoop();
     void runIo();
+
+    // Returns once the backlight thread polls the control file: a request
+    // written from then on is never emptied away by the start.
+    void waitUntilPolling();
 
     // A null command sends backlightCommand.
     void sendControllerCommand(const unsigned char* command);
@@ -59,6 +64,8 @@ private:
     int uinputFd = -1;
     char frameText[kTextBufferSize] = {};
     bool synced = false;
+
+    std::promise<void> pollingStarted;
 
     // A run of failures is reported once, at its first failure.
     bool serialReadFailing = false;

@@ -43,6 +43,7 @@ int runDaemon(const Options& options)
             return 1;
         announceStart();
         WorkerThreads workers(daemon);
+        daemon.waitUntilPolling();
         notifyServiceManager("READY=1");
         workers.waitForStopRequest();
         notifyServiceManager("STOPPING=1");

@@ -10,7 +10,7 @@ import pytest
 
 from quorin_sim import STARTUP_COMMAND, brightness_level
 from quorin_sim import encode_record as record
-from sandbox import LOG_FILE, SEPARATOR
+from sandbox import LOG_FILE, SEPARATOR, wait_for
 
 CONTROL = "/tmp/backlight"
 
@@ -90,6 +90,9 @@ def test_start_racing_a_stop_is_refused_or_runs_alone(daemon, delay):
         return
     assert result.returncode == 0, result
     assert daemon.receive(5) == STARTUP_COMMAND
+    # The command is sent before the forks: wait for the daemon they leave.
+    wait_for(lambda: len(daemon.daemon_pids()) == 1 and not daemon.processes(zombies=True),
+             what="the new daemon's forks to be gone")
     second = daemon.daemon_pid()
     assert second != first
     time.sleep(0.2)
