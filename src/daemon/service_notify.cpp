@@ -1,5 +1,7 @@
 #include "daemon/service_notify.h"
 
+#include <cstdint>
+
 #ifdef QUORIN_HAVE_SYSTEMD
 #include <systemd/sd-daemon.h>
 #endif
@@ -15,6 +17,16 @@ void notifyServiceManager(const char* state)
 #else
     (void)state;
 #endif
+}
+
+std::chrono::microseconds serviceWatchdogInterval()
+{
+#ifdef QUORIN_HAVE_SYSTEMD
+    std::uint64_t interval = 0;
+    if (sd_watchdog_enabled(0, &interval) > 0)
+        return std::chrono::microseconds(interval);
+#endif
+    return std::chrono::microseconds(0);
 }
 
 }  // namespace quorin

@@ -1,10 +1,16 @@
 #pragma once
 
+#include <chrono>
+
 namespace quorin {
 
 // Tells the service manager that started the daemon about its state
 // ("READY=1", "STOPPING=1", ...). Does nothing when no manager listens or
 // the build has no libsystemd, so callers need not ask.
 void notifyServiceManager(const char* state);
+
+// How often the manager wants "WATCHDOG=1" at the latest; zero when it
+// watches nothing.
+std::chrono::microseconds serviceWatchdogInterval();
 
 }  // namespace quorin

@@ -1,0 +1,76 @@
+#include "daemon/service_monitor.h"
+
+#include "daemon/quorin_daemon.h"
+#include "daemon/service_notify.h"
+#include "daemon/status_line.h"
+
+namespace quorin {
+
+namespace {
+
+std::string baseName(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+std::chrono::microseconds monitorPeriod(std::chrono::microseconds watchdogInterval)
+{
+    const std::chrono::microseconds second = std::chrono::seconds(1);
+    if (watchdogInterval.count() <= 0)
+        return second;
+    return std::min(second, watchdogInterval / 2);
+}
+
+ServiceMonitor::ServiceMonitor(QuorinDaemon& daemon, const std::string& device)
+    : daemon(daemon), deviceName(baseName(device)), watchdogInterval(serviceWatchdogInterval()),
+      timer(daemon.getIoContext())
+{
+    arm();
+}
+
+void ServiceMonitor::arm()
+{
+    timer.expires_after(monitorPeriod(watchdogInterval));
+    timer.async_wait([this](const boost::system::error_code& error) { tick(error); });
+}
+
+// Cancelled only when the daemon is torn down.
+void ServiceMonitor::tick(const boost::system::error_code& error)
+{
+    if (error)
+        return;
+    reportStatus(Clock::now());
+    feedWatchdog();
+    arm();
+}
+
+// The time of the last record is the tick that first saw it counted: the
+// touch path itself never reads a clock for this.
+void ServiceMonitor::reportStatus(Clock::time_point now)
+{
+    Health health = daemon.health();
+    if (health.records != recordsAtLastTick)
+        lastRecordSeen = now;
+    recordsAtLastTick = health.records;
+    if (lastRecordSeen)
+        health.sinceLastRecord = std::chrono::duration_cast<std::chrono::seconds>(now - *lastRecordSeen);
+    std::string status = formatStatusLine(deviceName, health);
+    if (status == lastStatus)
+        return;
+    lastStatus = status;
+    notifyServiceManager(("STATUS=" + status).c_str());
+}
+
+void ServiceMonitor::feedWatchdog()
+{
+    const std::uint64_t turns = daemon.backlightTurns();
+    const bool backlightAlive = turns != backlightTurnsAtLastTick;
+    backlightTurnsAtLastTick = turns;
+    if (watchdogInterval.count() > 0 && backlightAlive)
+        notifyServiceManager("WATCHDOG=1");
+}
+
+}  // namespace quorin

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <boost/asio/steady_timer.hpp>
+#include <boost/system/error_code.hpp>
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace quorin {
+
+class QuorinDaemon;
+
+// Keeps the service manager's view of a running daemon current: the status
+// line, once a tick and only when it changed, and the watchdog, fed only
+// while both worker threads prove alive. Its timer runs on the I/O thread,
+// so a tick is itself the proof that this thread turns, idle line or not;
+// the backlight thread proves itself by the turns it counts.
+class ServiceMonitor {
+public:
+    ServiceMonitor(QuorinDaemon& daemon, const std::string& device);
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    void arm();
+    void tick(const boost::system::error_code& error);
+    void reportStatus(Clock::time_point now);
+    void feedWatchdog();
+
+    QuorinDaemon& daemon;
+    const std::string deviceName;
+    const std::chrono::microseconds watchdogInterval;
+    boost::asio::steady_timer timer;
+    std::uint64_t recordsAtLastTick = 0;
+    std::optional<Clock::time_point> lastRecordSeen;
+    std::uint64_t backlightTurnsAtLastTick = 0;
+    std::string lastStatus;
+};
+
+// A tick each second, or twice per watchdog interval if that is shorter.
+std::chrono::microseconds monitorPeriod(std::chrono::microseconds watchdogInterval);
+
+}  // namespace quorin

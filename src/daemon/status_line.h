@@ -1,0 +1,29 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace quorin {
+
+// What "systemctl status" shows of the daemon's health.
+struct Health {
+    std::uint64_t records = 0;
+    std::uint64_t badRecords = 0;
+    std::optional<std::chrono::seconds> sinceLastRecord;  // none before the first
+    int brightnessLevel = -1;                             // -1: none sent yet
+    bool lineFailing = false;
+};
+
+// For example "ttyS0: 18 233 records, 4 bad, last 2 s ago; brightness 15".
+// Times coarsen as they grow, so that an idle daemon's line changes
+// rarely.
+std::string formatStatusLine(const std::string& device, const Health& health);
+
+// "18 233": digits in groups of three, as people read counts.
+std::string groupedCount(std::uint64_t count);
+
+std::string roughDuration(std::chrono::seconds duration);
+
+}  // namespace quorin
