@@ -89,10 +89,10 @@ class Sandbox:
         with open(self.path(inside), mode) as f:
             f.write(data)
 
-    def run(self, argv, env=None, timeout=20):
+    def run(self, argv, env=None, timeout=20, pass_fds=()):
         full_env = dict(os.environ, **sanitizer_env(), **(env or {}))
         return subprocess.run(["/usr/bin/nsenter", "-t", str(self.init_pid), "-m", "-p", "--", *argv],
-                              env=full_env, capture_output=True, timeout=timeout)
+                              env=full_env, capture_output=True, timeout=timeout, pass_fds=pass_fds)
 
     def spawn(self, argv, env=None):
         """Starts a program inside without waiting; its output is a pipe of text."""
@@ -100,9 +100,15 @@ class Sandbox:
         return subprocess.Popen(["/usr/bin/nsenter", "-t", str(self.init_pid), "-m", "-p", "--", *argv],
                                 env=full_env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
 
-    def start_daemon(self, env=None, preload=True):
+    def start_daemon(self, env=None, preload=True, shell=None, pass_fds=()):
+        """Starts the daemon; `shell` is a sh script that starts it as "$0"."""
         stub = {"LD_PRELOAD": STUB, "QUORIN_STUB_LOG": STUB_LOG} if preload else {}
-        return self.run([DAEMON], env=dict(stub, **(env or {})))
+        argv = ["sh", "-c", shell, DAEMON] if shell else [DAEMON]
+        return self.run(argv, env=dict(stub, **(env or {})), pass_fds=pass_fds)
+
+    def next_pid(self, pid):
+        """The next process started inside gets this pid, if it is free."""
+        self.run(["sh", "-c", "echo %d > /proc/sys/kernel/ns_last_pid" % (pid - 1)])
 
     def start_ready(self, env=None):
         """Starts the daemon and returns once it polls the control file."""

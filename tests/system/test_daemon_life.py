@@ -55,6 +55,22 @@ def test_second_start_is_refused_while_one_runs(daemon):
     assert daemon.daemon_pids() == [pid]
 
 
+def test_second_start_is_refused_when_the_running_pid_contains_the_starters(sandbox):
+    """A daemon at 412 and a starter at 12: the guard drops only its own line."""
+    sandbox.next_pid(410)
+    sandbox.start_ready()
+    pid = sandbox.daemon_pid()
+    starter = pid % 100
+    sandbox.next_pid(starter)
+    result = sandbox.start_daemon(shell='echo $$; exec "$0"')
+    lines = result.stdout.decode().splitlines()
+    assert lines[0] == str(starter), "the starter did not get the pid arranged for it"
+    assert result.returncode == 1
+    assert [l.split() for l in lines[1:]] == [[str(pid), "quorinDaemon"],
+                                              ["Another", "instance", "already", "running.", "exiting."]]
+    assert sandbox.daemon_pids() == [pid]
+
+
 def test_guard_that_cannot_run_never_blocks_the_start(sandbox):
     result = sandbox.start_daemon(env={"PATH": "/nonexistent"})
     assert result.returncode == 0
