@@ -117,11 +117,16 @@ class Sandbox:
         assert self.receive(5) == STARTUP_COMMAND
         self.wait_syslog("Daemon started")
         wait_for(self._control_file_emptied, what="the control file to be emptied")
-        # The forks' parents, until gone and reaped, would count as running
-        # instances; under ASan a parent's exit runs the leak check first.
+        self.wait_forks_gone()
+        return result
+
+    def wait_forks_gone(self):
+        """The pid of the one daemon left once the forks' parents are gone.
+        Until gone and reaped they would count as running instances; under
+        ASan a parent's exit runs the leak check first."""
         wait_for(lambda: len(self.daemon_pids()) == 1 and not self.processes(zombies=True),
                  what="the forks to be gone and reaped")
-        return result
+        return self.daemon_pids()[0]
 
     def _control_file_emptied(self):
         try:
@@ -252,10 +257,9 @@ class Sandbox:
                    if name.startswith("sanitizer")]
         # GCC's UBSan runtime next to ASan ignores log_path and writes to
         # standard error: the log file once the daemon has detached.
-        try:
+        log = ""
+        if os.path.isfile(self.path(LOG_FILE)):  # not a FIFO planted there
             log = self.read(LOG_FILE, "rb").decode(errors="replace")
-        except FileNotFoundError:
-            log = ""
         return reports + [log] * ("runtime error:" in log)
 
     def close(self):

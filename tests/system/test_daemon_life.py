@@ -2,6 +2,8 @@
 import os
 import stat
 
+import pytest
+
 from quorin_sim import STARTUP_COMMAND
 from sandbox import LOG_FILE, LOG_USER_ERR, LOG_USER_INFO, SEPARATOR, wait_for
 
@@ -25,7 +27,7 @@ def test_start_detaches_and_announces_itself(sandbox):
     fds = {n: os.readlink(sandbox.path(proc + "fd/%d" % n)) for n in (0, 1, 2)}
     assert fds == {0: "/dev/null", 1: LOG_FILE, 2: LOG_FILE}
     flags = sandbox.read(proc + "fdinfo/1").split("flags:")[1].split()[0]
-    assert int(flags, 8) & os.O_APPEND
+    assert int(flags, 8) & (os.O_APPEND | os.O_NONBLOCK) == os.O_APPEND
 
 
 def test_log_file_is_created_with_mode_0644(daemon):
@@ -100,15 +102,42 @@ def test_orderly_stop(daemon):
     assert "close" not in daemon.stub_log(), "the device lives until the process ends"
 
 
-def test_log_file_behind_a_symlink_is_refused(sandbox):
+def planted_symlink(box):
+    os.symlink("/tmp/target", box.path(LOG_FILE))
+    return "Too many levels of symbolic links"
+
+
+def planted_fifo(box):
+    os.mkfifo(box.path(LOG_FILE))
+    return "No such device or address"
+
+
+def planted_fifo_with_a_reader(box):
+    os.mkfifo(box.path(LOG_FILE))
+    box.fifo_reader = os.open(box.path(LOG_FILE), os.O_RDONLY | os.O_NONBLOCK)
+    return "Invalid argument"
+
+
+def planted_hard_link(box):
+    os.link(box.path("/tmp/target"), box.path(LOG_FILE))
+    return "Too many links"
+
+
+@pytest.mark.parametrize("plant", [planted_symlink, planted_fifo, planted_fifo_with_a_reader,
+                                   planted_hard_link], ids=lambda plant: plant.__name__)
+def test_log_file_that_is_not_a_plain_file_of_its_own_is_refused(sandbox, plant):
+    """/tmp is anyone's: what is planted at the name neither holds the start
+    nor gets the root daemon's output."""
     sandbox.write("/tmp/target", "untouched\n")
-    os.symlink("/tmp/target", sandbox.path(LOG_FILE))
+    error = plant(sandbox)
     assert sandbox.start_daemon().returncode == 0
     _, _, message = sandbox.wait_syslog("Unable to open output log file")
-    assert message == ("Unable to open output log file /tmp/quorin.daemon.out: "
-                       "Too many levels of symbolic links")
-    wait_for(lambda: not sandbox.daemon_pids(), what="the daemon to give up")
+    assert message == "Unable to open output log file /tmp/quorin.daemon.out: " + error
+    assert sandbox.wait_exit_status(1)
+    assert not sandbox.daemon_pids()
     assert sandbox.read("/tmp/target") == "untouched\n"
+    if hasattr(sandbox, "fifo_reader"):
+        os.close(sandbox.fifo_reader)
 
 
 def test_io_thread_that_cannot_start_stops_the_backlight_thread_first(sandbox):

@@ -10,7 +10,7 @@ import pytest
 
 from quorin_sim import STARTUP_COMMAND, brightness_level
 from quorin_sim import encode_record as record
-from sandbox import LOG_FILE, SEPARATOR
+from sandbox import LOG_FILE, LOG_USER_ERR, SEPARATOR
 
 CONTROL = "/tmp/backlight"
 
@@ -69,6 +69,18 @@ def test_control_file_changed_under_the_daemon_is_still_read_through_its_descrip
     assert not [m for _, _, m in daemon.syslog() if "failed" in m], "no read ever failed"
 
 
+def test_control_file_that_is_a_second_name_of_another_file_is_refused(sandbox):
+    """It is emptied at every start: a hard link planted at its name must
+    not empty the file it names."""
+    sandbox.write("/tmp/target", "keep me\n")
+    os.link(sandbox.path("/tmp/target"), sandbox.path(CONTROL))
+    assert sandbox.start_daemon().returncode == 0
+    priority, _, message = sandbox.wait_syslog("Read failed")
+    assert (priority, message) == (LOG_USER_ERR, "Read failed: Too many links")
+    assert sandbox.read("/tmp/target") == "keep me\n"
+    assert sandbox.daemon_pids(), "the touch path runs on without the control file"
+
+
 @pytest.mark.parametrize("delay", [0.0, 0.003, 0.01, 0.03])
 def test_start_racing_a_stop_is_refused_or_runs_alone(daemon, delay):
     """However the start and the stop interleave, at most one daemon runs
@@ -90,7 +102,7 @@ def test_start_racing_a_stop_is_refused_or_runs_alone(daemon, delay):
         return
     assert result.returncode == 0, result
     assert daemon.receive(5) == STARTUP_COMMAND
-    second = daemon.daemon_pid()
+    second = daemon.wait_forks_gone()
     assert second != first
     time.sleep(0.2)
     assert daemon.daemon_pids() == [second], "the old stop request must not stop the new daemon"
