@@ -1,10 +1,12 @@
 #include <iostream>
 
+#include "daemon/inherited_descriptors.h"
 #include "daemon/instance_guard.h"
 #include "daemon/run_daemon.h"
 
 int main()
 {
+    quorin::settleInheritedDescriptors();
     if (quorin::anotherInstanceRunning()) {
         std::cout << "Another instance already running. exiting." << std::endl;
         return 1;

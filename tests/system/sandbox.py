@@ -110,9 +110,9 @@ class Sandbox:
         """The next process started inside gets this pid, if it is free."""
         self.run(["sh", "-c", "echo %d > /proc/sys/kernel/ns_last_pid" % (pid - 1)])
 
-    def start_ready(self, env=None):
+    def start_ready(self, env=None, shell=None):
         """Starts the daemon and returns once it polls the control file."""
-        result = self.start_daemon(env)
+        result = self.start_daemon(env, shell=shell)
         assert result.returncode == 0, result
         assert self.receive(5) == STARTUP_COMMAND
         self.wait_syslog("Daemon started")

@@ -1,10 +1,12 @@
 """Start, detach, single instance and the orderly stop."""
 import os
+import select
 import stat
 
 import pytest
 
 from quorin_sim import STARTUP_COMMAND
+from quorin_sim import encode_record as record
 from sandbox import LOG_FILE, LOG_USER_ERR, LOG_USER_INFO, SEPARATOR, wait_for
 
 
@@ -77,6 +79,28 @@ def test_guard_that_cannot_run_never_blocks_the_start(sandbox):
     result = sandbox.start_daemon(env={"PATH": "/nonexistent"})
     assert result.returncode == 0
     assert sandbox.receive(5) == STARTUP_COMMAND
+
+
+@pytest.mark.parametrize("closed", ["<&-", "<&- >&- 2>&-"], ids=["input", "all three"])
+def test_start_with_standard_descriptors_closed(sandbox, closed):
+    """The I/O context's own descriptors must not take 0, 1 or 2, which the
+    redirect at detaching closes: touches get through and "exit" ends it."""
+    sandbox.start_ready(shell='exec "$0" ' + closed)
+    sandbox.send(record(1, 2, True))
+    assert sandbox.wait_touches(1) == [(1, 2, 1)]
+    assert sandbox.stop_daemon() == 0
+
+
+def test_descriptors_inherited_from_the_starter_are_closed(sandbox):
+    """A caller that reads a pipe the starter passed on, as $(...) does,
+    gets its end once the start has returned."""
+    reader, writer = os.pipe()
+    assert sandbox.start_daemon(pass_fds=[writer]).returncode == 0
+    os.close(writer)
+    sandbox.wait_syslog("Daemon started")
+    assert select.select([reader], [], [], 5)[0], "the daemon holds the pipe"
+    assert os.read(reader, 1) == b""
+    os.close(reader)
 
 
 def test_missing_serial_device_fails_in_the_foreground(sandbox):
