@@ -7,9 +7,11 @@
 #include <boost/system/error_code.hpp>
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 
 #include "daemon/text_buffer.h"
+#include "touch/bad_record_log.h"
 #include "touch/touch_event_batch.h"
 
 namespace quorin {
@@ -59,6 +61,10 @@ private:
     int uinputFd = -1;
     char frameText[kTextBufferSize] = {};
     bool synced = false;
+    // The touch path's counts, for the I/O thread only (bad records are
+    // counted by badRecords).
+    BadRecordLog badRecords;
+    std::uint64_t recordsDecoded = 0;
 
     // A run of failures is reported once, at its first failure.
     bool serialReadFailing = false;

@@ -5,8 +5,6 @@
 #include <boost/asio/placeholders.hpp>
 #include <boost/bind/bind.hpp>
 
-#include <iostream>
-
 #include "daemon/quorin_daemon.h"
 #include "serial/frame_buffer.h"
 #include "touch/frame_decoder.h"
@@ -38,9 +36,11 @@ void QuorinDaemon::handleRead(const boost::system::error_code& error, std::size_
     noteReadResult(error);
     readBuffer[count] = '\0';
     appendReceived(frameText, readBuffer, count);
-    while (const std::optional<TouchEventBatch> batch = decodeFrame())
+    while (const std::optional<TouchEventBatch> batch = decodeFrame()) {
         writeTouchEventBatch(*batch);
-    keepRoomForNextRead(frameText);
+        ++recordsDecoded;
+    }
+    badRecords.dropped(keepRoomForNextRead(frameText));
     startRead();
 }
 
@@ -54,7 +54,7 @@ void QuorinDaemon::noteReadResult(const boost::system::error_code& error)
 
 std::optional<TouchEventBatch> QuorinDaemon::decodeFrame()
 {
-    return quorin::decodeFrame(frameText, synced, std::cout);
+    return quorin::decodeFrame(frameText, synced, badRecords);
 }
 
 }  // namespace quorin
