@@ -126,34 +126,22 @@ def test_orderly_stop(daemon):
     assert "close" not in daemon.stub_log(), "the device lives until the process ends"
 
 
-def planted_symlink(box):
-    os.symlink("/tmp/target", box.path(LOG_FILE))
-    return "Too many levels of symbolic links"
-
-
-def planted_fifo(box):
-    os.mkfifo(box.path(LOG_FILE))
-    return "No such device or address"
-
-
 def planted_fifo_with_a_reader(box):
     os.mkfifo(box.path(LOG_FILE))
     box.fifo_reader = os.open(box.path(LOG_FILE), os.O_RDONLY | os.O_NONBLOCK)
-    return "Invalid argument"
 
 
-def planted_hard_link(box):
-    os.link(box.path("/tmp/target"), box.path(LOG_FILE))
-    return "Too many links"
-
-
-@pytest.mark.parametrize("plant", [planted_symlink, planted_fifo, planted_fifo_with_a_reader,
-                                   planted_hard_link], ids=lambda plant: plant.__name__)
-def test_log_file_that_is_not_a_plain_file_of_its_own_is_refused(sandbox, plant):
+@pytest.mark.parametrize("plant, error", [
+    (lambda box: os.symlink("/tmp/target", box.path(LOG_FILE)), "Too many levels of symbolic links"),
+    (lambda box: os.mkfifo(box.path(LOG_FILE)), "No such device or address"),
+    (planted_fifo_with_a_reader, "Invalid argument"),
+    (lambda box: os.link(box.path("/tmp/target"), box.path(LOG_FILE)), "Too many links"),
+], ids=["symlink", "fifo", "fifo with a reader", "hard link"])
+def test_log_file_that_is_not_a_plain_file_of_its_own_is_refused(sandbox, plant, error):
     """/tmp is anyone's: what is planted at the name neither holds the start
     nor gets the root daemon's output."""
     sandbox.write("/tmp/target", "untouched\n")
-    error = plant(sandbox)
+    plant(sandbox)
     assert sandbox.start_daemon().returncode == 0
     _, _, message = sandbox.wait_syslog("Unable to open output log file")
     assert message == "Unable to open output log file /tmp/quorin.daemon.out: " + error
