@@ -2,7 +2,9 @@
 // receive loop drives it: each read appends what fits, every complete
 // record is decoded, then room is kept for the next read. Bad-record
 // reports go to a stream that discards them, so the figures are decoding,
-// not the log file's writes.
+// not the log file's writes. Each pass has a report limit of its own, as a
+// daemon meeting its first garbage: one burst of reports is formatted, the
+// rest are only counted.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -14,6 +16,7 @@
 
 #include "daemon/text_buffer.h"
 #include "serial/frame_buffer.h"
+#include "touch/bad_record_log.h"
 #include "touch/frame_decoder.h"
 
 namespace {
@@ -64,17 +67,18 @@ long decodeLine(const std::string& line, std::size_t readSize, std::ostream& rep
 {
     char frameText[quorin::kTextBufferSize] = {};
     bool synced = true;
+    quorin::BadRecordLog badRecords(reports);
     long decoded = 0;
     for (std::size_t done = 0; done < line.size();) {
         const std::size_t count =
             std::min({readSize, line.size() - done, quorin::roomForNextRead(frameText)});
         quorin::appendReceived(frameText, line.data() + done, count);
         done += count;
-        while (const auto batch = quorin::decodeFrame(frameText, synced, reports)) {
+        while (const auto batch = quorin::decodeFrame(frameText, synced, badRecords)) {
             benchmark::DoNotOptimize(*batch);
             ++decoded;
         }
-        quorin::keepRoomForNextRead(frameText);
+        badRecords.dropped(quorin::keepRoomForNextRead(frameText));
     }
     return decoded;
 }

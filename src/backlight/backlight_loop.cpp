@@ -22,6 +22,19 @@ namespace {
 constexpr const char* kControlFile = "/tmp/backlight";
 constexpr useconds_t kPollPause = 1400;
 
+// The errno to refuse the open control file with, or 0 when it is a plain
+// file with no other name: it is emptied at every start, and a second name
+// of another file planted in /tmp would empty that file.
+int refusalOf(int fd)
+{
+    struct stat status;
+    if (fstat(fd, &status) < 0)
+        return errno;
+    if (!S_ISREG(status.st_mode))
+        return EINVAL;
+    return status.st_nlink == 1 ? 0 : EMLINK;
+}
+
 // /tmp is world-writable and the daemon runs as root: never follow a link
 // planted there, and take nothing but a plain file. Non-blocking, so that
 // a FIFO in its place cannot hold the thread.
@@ -30,10 +43,10 @@ int openControlFileSafely()
     const int fd = open(kControlFile, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
     if (fd < 0)
         return -1;
-    struct stat status;
-    if (fstat(fd, &status) < 0 || !S_ISREG(status.st_mode)) {
+    const int refusal = refusalOf(fd);
+    if (refusal != 0) {
         close(fd);
-        errno = EINVAL;
+        errno = refusal;
         return -1;
     }
     return fd;
@@ -73,6 +86,7 @@ void QuorinDaemon::backlightLoop()
 bool QuorinDaemon::backlightTurn()
 {
     boost::this_thread::interruption_point();
+    backlightTurnCount.fetch_add(1, std::memory_order_relaxed);  // proof of life for the watchdog
     if (stopSignalReceived())
         return false;
     try {
@@ -110,8 +124,10 @@ void QuorinDaemon::readControlText()
 void QuorinDaemon::applyBrightnessRequest()
 {
     std::memcpy(backlightLast, backlightText, sizeof backlightLast);
-    setCommandLevel(backlightCommand, brightnessLevel(parseBrightnessRequest(backlightText)));
+    const int level = brightnessLevel(parseBrightnessRequest(backlightText));
+    setCommandLevel(backlightCommand, level);
     sendControllerCommand(nullptr);
+    levelSent.store(level, std::memory_order_relaxed);
 }
 
 void QuorinDaemon::waitUntilPolling()

@@ -7,6 +7,8 @@
 
 #include <cstdlib>
 
+#include "daemon/log_file.h"
+
 namespace quorin {
 
 namespace {
@@ -35,8 +37,7 @@ void leaveWorkingDirectoryAndMask()
 }
 
 // The new descriptors take 0, 1 and 2 because open and dup use the lowest
-// free number. The log file is never followed through a link planted in
-// /tmp.
+// free number.
 bool redirectStandardStreams()
 {
     close(STDIN_FILENO);
@@ -46,7 +47,7 @@ bool redirectStandardStreams()
         syslog(LOG_USER | LOG_ERR, "Unable to open /dev/null: %m");
         return false;
     }
-    if (open(kLogFile, O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW, 0644) < 0) {
+    if (openLogFile(kLogFile) < 0) {
         syslog(LOG_USER | LOG_ERR, "Unable to open output log file %s: %m", kLogFile);
         return false;
     }

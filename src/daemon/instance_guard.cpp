@@ -7,10 +7,13 @@
 
 namespace quorin {
 
+// The own line is matched on its whole pid field (ps pads it on the left
+// with blanks only), so a daemon whose pid merely contains the starter's
+// digits (412 seen from 12) is still seen.
 std::string guardCommand(pid_t ownPid)
 {
     std::ostringstream command;
-    command << "ps -eo pid,comm | grep quorinDaemon | grep -v " << ownPid;
+    command << "ps -eo pid,comm | grep quorinDaemon | grep -v '^ *" << ownPid << " '";
     return command.str();
 }
 

@@ -7,7 +7,8 @@
 namespace quorin {
 
 // The shell pipeline that lists every other process whose command name
-// contains "quorinDaemon": the own line is removed by the own pid.
+// contains "quorinDaemon": only the line whose pid field is the own pid
+// is removed.
 std::string guardCommand(pid_t ownPid);
 
 // Runs the guard; its selected lines go to the terminal. Only a pipeline

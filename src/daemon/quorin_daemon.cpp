@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <exception>
+#include <iostream>
 
 #include "daemon/failure.h"
 #include "serial/controller_command.h"
@@ -16,7 +17,8 @@ namespace quorin {
 // then context) are destroyed on the way out.
 QuorinDaemon::QuorinDaemon(const char* device)
     : backlightCommand{0x1B, 0x40, '1', 'F', 'i'},
-      serialPort(ioContext, device)
+      serialPort(ioContext, device),
+      badRecords(std::cout)
 {
     synced = false;
     configureSerialLine();

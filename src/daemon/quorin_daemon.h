@@ -6,11 +6,15 @@
 #include <boost/asio/serial_port.hpp>
 #include <boost/system/error_code.hpp>
 
+#include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <future>
 #include <optional>
 
+#include "daemon/status_line.h"
 #include "daemon/text_buffer.h"
+#include "touch/bad_record_log.h"
 #include "touch/touch_event_batch.h"
 
 namespace quorin {
@@ -38,6 +42,11 @@ public:
     // A null command sends backlightCommand.
     void sendControllerCommand(const unsigned char* command);
 
+    // For the service monitor. health() reads the touch path's own counts:
+    // call it on the I/O thread only.
+    Health health() const;
+    std::uint64_t backlightTurns() const { return backlightTurnCount.load(std::memory_order_relaxed); }
+
 private:
     void configureSerialLine();
     void startRead();
@@ -64,8 +73,15 @@ private:
     int uinputFd = -1;
     char frameText[kTextBufferSize] = {};
     bool synced = false;
+    // The touch path's counts, for the I/O thread only (bad records are
+    // counted by badRecords).
+    BadRecordLog badRecords;
+    std::uint64_t recordsDecoded = 0;
 
     std::promise<void> pollingStarted;
+    // Written by the backlight thread, read by the service monitor.
+    std::atomic<std::uint64_t> backlightTurnCount{0};
+    std::atomic<int> levelSent{-1};
 
     // A run of failures is reported once, at its first failure.
     bool serialReadFailing = false;

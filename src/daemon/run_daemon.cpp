@@ -4,10 +4,12 @@
 
 #include <exception>
 #include <iostream>
+#include <optional>
 
 #include "daemon/detach.h"
 #include "daemon/failure.h"
 #include "daemon/quorin_daemon.h"
+#include "daemon/service_monitor.h"
 #include "daemon/service_notify.h"
 #include "daemon/stop_signals.h"
 #include "daemon/worker_threads.h"
@@ -29,8 +31,8 @@ bool leaveTerminal(bool foreground)
 
 }  // namespace
 
-// Scope does the ordering: the threads are stopped before the object is
-// torn down, on every way out. A start that failed reports status 1. A
+// Scope does the ordering: the threads are stopped before the monitor and
+// the object are torn down, on every way out. A start that failed reports status 1. A
 // stop signal that comes while the object is built is kept for the
 // backlight loop's first turn.
 int runDaemon(const Options& options)
@@ -42,6 +44,9 @@ int runDaemon(const Options& options)
         if (!leaveTerminal(options.foreground))
             return 1;
         announceStart();
+        std::optional<ServiceMonitor> monitor;
+        if (options.foreground)
+            monitor.emplace(daemon, options.device);
         WorkerThreads workers(daemon);
         daemon.waitUntilPolling();
         notifyServiceManager("READY=1");

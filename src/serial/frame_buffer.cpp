@@ -22,17 +22,18 @@ void appendReceived(char* frameText, const char* bytes, std::size_t count)
     frameText[length] = '\0';
 }
 
-void keepRoomForNextRead(char* frameText)
+std::size_t keepRoomForNextRead(char* frameText)
 {
     const std::size_t length = std::strlen(frameText);
     if (length < kTextMax)
-        return;
+        return 0;
     // The decoder has already consumed every complete record, so the first
     // ESC left starts the only record that may still complete.
     const char* start = std::strchr(frameText, kEsc);
     const std::size_t kept = start ? length - static_cast<std::size_t>(start - frameText) : 0;
     std::memmove(frameText, start ? start : frameText, kept);
     std::memset(frameText + kept, 0, kTextBufferSize - kept);
+    return length - kept;
 }
 
 }  // namespace quorin

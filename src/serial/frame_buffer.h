@@ -16,7 +16,8 @@ void appendReceived(char* frameText, const char* bytes, std::size_t count);
 
 // Called when no record can be decoded from the buffer. A full buffer then
 // holds noise and at most an unfinished record at its end: keep only that
-// record (from its ESC), so that the next read has room.
-void keepRoomForNextRead(char* frameText);
+// record (from its ESC), so that the next read has room. Returns how many
+// characters left the front.
+[[nodiscard]] std::size_t keepRoomForNextRead(char* frameText);
 
 }  // namespace quorin

@@ -5,8 +5,6 @@
 #include <boost/asio/placeholders.hpp>
 #include <boost/bind/bind.hpp>
 
-#include <iostream>
-
 #include "daemon/quorin_daemon.h"
 #include "serial/frame_buffer.h"
 #include "touch/frame_decoder.h"
@@ -38,9 +36,11 @@ void QuorinDaemon::handleRead(const boost::system::error_code& error, std::size_
     noteReadResult(error);
     readBuffer[count] = '\0';
     appendReceived(frameText, readBuffer, count);
-    while (const std::optional<TouchEventBatch> batch = decodeFrame())
+    while (const std::optional<TouchEventBatch> batch = decodeFrame()) {
         writeTouchEventBatch(*batch);
-    keepRoomForNextRead(frameText);
+        ++recordsDecoded;
+    }
+    badRecords.dropped(keepRoomForNextRead(frameText));
     startRead();
 }
 
@@ -52,9 +52,19 @@ void QuorinDaemon::noteReadResult(const boost::system::error_code& error)
     serialReadFailing = static_cast<bool>(error);
 }
 
+Health QuorinDaemon::health() const
+{
+    Health health;
+    health.records = recordsDecoded;
+    health.badRecords = badRecords.badRecords();
+    health.lineFailing = serialReadFailing;
+    health.brightnessLevel = levelSent.load(std::memory_order_relaxed);
+    return health;
+}
+
 std::optional<TouchEventBatch> QuorinDaemon::decodeFrame()
 {
-    return quorin::decodeFrame(frameText, synced, std::cout);
+    return quorin::decodeFrame(frameText, synced, badRecords);
 }
 
 }  // namespace quorin

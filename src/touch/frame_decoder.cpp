@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "daemon/text_buffer.h"
+#include "touch/bad_record_log.h"
 
 namespace quorin {
 
@@ -32,13 +33,13 @@ bool isWellFormed(const char* record)
            positionAt(record + kYOffset) >= 0;
 }
 
-// Removes the first `count` characters and clears the bytes freed behind
-// the text that moves to the front.
-void dropFront(char* frameText, std::size_t count)
+// Removes the first `count` of the `length` characters and clears the
+// bytes freed behind the text that moves to the front.
+void dropFront(char* frameText, std::size_t length, std::size_t count, BadRecordLog& reports)
 {
-    const std::size_t length = std::strlen(frameText);
     std::memmove(frameText, frameText + count, length - count);
     std::memset(frameText + length - count, 0, kTextBufferSize - (length - count));
+    reports.dropped(count);
 }
 
 void writeReportCharacter(std::ostream& report, char c)
@@ -71,7 +72,7 @@ void writeBadFrameReport(std::ostream& report, const char* frameText, std::size_
     report << std::endl;
 }
 
-std::optional<TouchEventBatch> decodeFrame(char* frameText, bool& synced, std::ostream& report)
+std::optional<TouchEventBatch> decodeFrame(char* frameText, bool& synced, BadRecordLog& reports)
 {
     for (;;) {
         const char* esc = std::strchr(frameText, kEsc);
@@ -82,18 +83,18 @@ std::optional<TouchEventBatch> decodeFrame(char* frameText, bool& synced, std::o
         if (length - start < kFrameLength)
             return std::nullopt;
         if (!synced && length >= kStartupDiscardLength) {
-            std::memset(frameText, 0, kTextBufferSize);
+            dropFront(frameText, length, length, reports);
             synced = true;
             return std::nullopt;
         }
         if (!isWellFormed(esc)) {
-            writeBadFrameReport(report, frameText, length, start);
-            dropFront(frameText, start + 1);
+            reports.rejected(frameText, length, start);
+            dropFront(frameText, length, start + 1, reports);
             continue;
         }
         const TouchEventBatch batch = makeTouchEventBatch(
             positionAt(esc + kXOffset), positionAt(esc + kYOffset), esc[kContactOffset] == '0');
-        dropFront(frameText, start + kFrameLength);
+        dropFront(frameText, length, start + kFrameLength, reports);
         return batch;
     }
 }

@@ -21,11 +21,14 @@ constexpr std::size_t kStartupDiscardLength = 17;
 // character.
 int hexDigitValue(char c);
 
+class BadRecordLog;
+
 // Takes the first complete record out of frameText and returns its events.
-// A malformed record is reported on `report`, dropped with everything in
-// front of it, and decoding goes on behind it. Returns nothing once no
-// complete record is left, or at the one-time start-up discard.
-std::optional<TouchEventBatch> decodeFrame(char* frameText, bool& synced, std::ostream& report);
+// A malformed record goes to `reports`, its ESC is dropped with everything
+// in front of it, and decoding goes on behind it. Returns nothing once no
+// complete record is left, or at the one-time start-up discard. `reports`
+// hears of every character that leaves the buffer.
+std::optional<TouchEventBatch> decodeFrame(char* frameText, bool& synced, BadRecordLog& reports);
 
 // The two-line report of a malformed record at `start` in the buffer.
 void writeBadFrameReport(std::ostream& report, const char* frameText, std::size_t length,

@@ -10,7 +10,9 @@
 // Checked on every read: both 512-byte buffers are exact heap blocks (ASan
 // sees any byte outside them), the frame buffer stays NUL-terminated with
 // at most 511 characters, and every batch is X, Y, touch key, report with
-// X and Y in 0..4095 and the key 0 or 1.
+// X and Y in 0..4095 and the key 0 or 1. The report limit's clock stands
+// still, so whatever the input, the log gets at most one burst of
+// bad-record reports.
 //
 // The oracle for the records behind the garbage, and why it holds:
 // - It applies only once the start-up discard has happened before the
@@ -41,11 +43,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <ostream>
+#include <sstream>
+#include <string>
 #include <vector>
 
 #include "daemon/text_buffer.h"
 #include "serial/frame_buffer.h"
+#include "touch/bad_record_log.h"
 #include "touch/frame_decoder.h"
 
 namespace {
@@ -64,6 +68,11 @@ struct Touch {
         return x == other.x && y == other.y && touched == other.touched;
     }
 };
+
+quorin::ReportLimit::Clock::time_point stillClock()
+{
+    return {};
+}
 
 [[noreturn]] void fail(const char* what)
 {
@@ -152,7 +161,8 @@ struct FramePath {
     std::unique_ptr<char[]> readBuffer{new char[kTextBufferSize]()};
     std::unique_ptr<char[]> frameText{new char[kTextBufferSize]()};
     bool synced = false;
-    std::ostream report{nullptr};  // the report's text is not checked here
+    std::ostringstream log;
+    quorin::BadRecordLog reports{log, stillClock};
     std::vector<Touch> touches;
 
     // What the next read asks for; never nothing, or the loop would spin.
@@ -172,12 +182,20 @@ struct FramePath {
         readBuffer[count] = '\0';
         quorin::appendReceived(frameText.get(), readBuffer.get(), count);
         checkTerminated(frameText.get());
-        while (const auto batch = quorin::decodeFrame(frameText.get(), synced, report)) {
+        while (const auto batch = quorin::decodeFrame(frameText.get(), synced, reports)) {
             touches.push_back(checkedTouch(*batch));
             checkTerminated(frameText.get());
         }
-        quorin::keepRoomForNextRead(frameText.get());
+        reports.dropped(quorin::keepRoomForNextRead(frameText.get()));
         checkTerminated(frameText.get());
+    }
+
+    // A report is two lines; their text is the golden tests' business.
+    void checkLogBounded() const
+    {
+        const std::string text = log.str();
+        check(std::count(text.begin(), text.end(), '\n') <= 2 * quorin::kReportBurst,
+              "at most one burst of reports");
     }
 };
 
@@ -218,6 +236,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         path.receive(stream.data() + sent, count);
         sent += count;
     }
+    path.checkLogBounded();
     if (!recordsStarted || !syncedBeforeRecords)
         return 0;
 

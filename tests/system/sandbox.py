@@ -29,6 +29,7 @@ STUB_LOG = "/tmp/uinput.log"
 NOTIFY_SOCKET = "/tmp/notify"
 SANITIZER_LOG = "/tmp/sanitizer"
 SEPARATOR = "=" * 79 + "\n"
+REPORT_BURST = 5  # bad-record reports that go out at once, before the limit holds them back
 LOG_USER_ERR, LOG_USER_INFO = 11, 14
 SYSLOG_LINE = re.compile(r"<(\d+)>\w{3} [ \d]\d \d\d:\d\d:\d\d ([^:\[]+)(?:\[\d+\])?: (.*)", re.S)
 
@@ -90,10 +91,10 @@ class Sandbox:
         with open(self.path(inside), mode) as f:
             f.write(data)
 
-    def run(self, argv, env=None, timeout=20):
+    def run(self, argv, env=None, timeout=20, pass_fds=()):
         full_env = dict(os.environ, **sanitizer_env(), **(env or {}))
         return subprocess.run(["/usr/bin/nsenter", "-t", str(self.init_pid), "-m", "-p", "--", *argv],
-                              env=full_env, capture_output=True, timeout=timeout)
+                              env=full_env, capture_output=True, timeout=timeout, pass_fds=pass_fds)
 
     def spawn(self, argv, env=None):
         """Starts a program inside without waiting; its output is a pipe of text."""
@@ -101,9 +102,11 @@ class Sandbox:
         return subprocess.Popen(["/usr/bin/nsenter", "-t", str(self.init_pid), "-m", "-p", "--", *argv],
                                 env=full_env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
 
-    def start_daemon(self, env=None, preload=True):
+    def start_daemon(self, env=None, preload=True, shell=None, pass_fds=()):
+        """Starts the daemon; `shell` is a sh script that starts it as "$0"."""
         stub = {"LD_PRELOAD": STUB, "QUORIN_STUB_LOG": STUB_LOG} if preload else {}
-        return self.run([DAEMON], env=dict(stub, **(env or {})))
+        argv = ["sh", "-c", shell, DAEMON] if shell else [DAEMON]
+        return self.run(argv, env=dict(stub, **(env or {})), pass_fds=pass_fds)
 
     def start_foreground(self, *arguments, env=None):
         """Starts the daemon as a service manager does; returns the running
@@ -115,23 +118,46 @@ class Sandbox:
         stub = {"LD_PRELOAD": STUB, "QUORIN_STUB_LOG": STUB_LOG, "NOTIFY_SOCKET": NOTIFY_SOCKET}
         return self.spawn([DAEMON, "--foreground", *arguments], env=dict(stub, **(env or {})))
 
-    def notification(self, timeout=5):
-        """The next message the daemon sent the service manager."""
-        assert select.select([self.notify], [], [], timeout)[0], "no notification"
-        return self.notify.recv(4096).decode()
+    def notification(self, prefix="", timeout=5):
+        """The next message the daemon sent the service manager that starts
+        with `prefix`; the others before it are passed over."""
+        deadline = time.monotonic() + timeout
+        while True:
+            left = deadline - time.monotonic()
+            assert left > 0 and select.select([self.notify], [], [], left)[0], \
+                "no notification starting %r" % prefix
+            message = self.notify.recv(4096).decode()
+            if message.startswith(prefix):
+                return message
 
-    def start_ready(self, env=None):
+    def notifications(self, seconds):
+        """Every message the daemon sends the service manager in this time."""
+        deadline, messages = time.monotonic() + seconds, []
+        while select.select([self.notify], [], [], max(0, deadline - time.monotonic()))[0]:
+            messages.append(self.notify.recv(4096).decode())
+        return messages
+
+    def next_pid(self, pid):
+        """The next process started inside gets this pid, if it is free."""
+        self.run(["sh", "-c", "echo %d > /proc/sys/kernel/ns_last_pid" % (pid - 1)])
+
+    def start_ready(self, env=None, shell=None):
         """Starts the daemon and returns once it polls the control file."""
-        result = self.start_daemon(env)
+        result = self.start_daemon(env, shell=shell)
         assert result.returncode == 0, result
         assert self.receive(5) == STARTUP_COMMAND
         self.wait_syslog("Daemon started")
         wait_for(self._control_file_emptied, what="the control file to be emptied")
-        # The forks' parents, until gone and reaped, would count as running
-        # instances; under ASan a parent's exit runs the leak check first.
+        self.wait_forks_gone()
+        return result
+
+    def wait_forks_gone(self):
+        """The pid of the one daemon left once the forks' parents are gone.
+        Until gone and reaped they would count as running instances; under
+        ASan a parent's exit runs the leak check first."""
         wait_for(lambda: len(self.daemon_pids()) == 1 and not self.processes(zombies=True),
                  what="the forks to be gone and reaped")
-        return result
+        return self.daemon_pids()[0]
 
     def _control_file_emptied(self):
         try:
@@ -262,10 +288,9 @@ class Sandbox:
                    if name.startswith("sanitizer")]
         # GCC's UBSan runtime next to ASan ignores log_path and writes to
         # standard error: the log file once the daemon has detached.
-        try:
+        log = ""
+        if os.path.isfile(self.path(LOG_FILE)):  # not a FIFO planted there
             log = self.read(LOG_FILE, "rb").decode(errors="replace")
-        except FileNotFoundError:
-            log = ""
         return reports + [log] * ("runtime error:" in log)
 
     def close(self):

@@ -1,8 +1,12 @@
 """Start, detach, single instance and the orderly stop."""
 import os
+import select
 import stat
 
+import pytest
+
 from quorin_sim import STARTUP_COMMAND
+from quorin_sim import encode_record as record
 from sandbox import LOG_FILE, LOG_USER_ERR, LOG_USER_INFO, SEPARATOR, wait_for
 
 
@@ -25,7 +29,7 @@ def test_start_detaches_and_announces_itself(sandbox):
     fds = {n: os.readlink(sandbox.path(proc + "fd/%d" % n)) for n in (0, 1, 2)}
     assert fds == {0: "/dev/null", 1: LOG_FILE, 2: LOG_FILE}
     flags = sandbox.read(proc + "fdinfo/1").split("flags:")[1].split()[0]
-    assert int(flags, 8) & os.O_APPEND
+    assert int(flags, 8) & (os.O_APPEND | os.O_NONBLOCK) == os.O_APPEND
 
 
 def test_log_file_is_created_with_mode_0644(daemon):
@@ -55,10 +59,48 @@ def test_second_start_is_refused_while_one_runs(daemon):
     assert daemon.daemon_pids() == [pid]
 
 
+def test_second_start_is_refused_when_the_running_pid_contains_the_starters(sandbox):
+    """A daemon at 412 and a starter at 12: the guard drops only its own line."""
+    sandbox.next_pid(410)
+    sandbox.start_ready()
+    pid = sandbox.daemon_pid()
+    starter = pid % 100
+    sandbox.next_pid(starter)
+    result = sandbox.start_daemon(shell='echo $$; exec "$0"')
+    lines = result.stdout.decode().splitlines()
+    assert lines[0] == str(starter), "the starter did not get the pid arranged for it"
+    assert result.returncode == 1
+    assert [l.split() for l in lines[1:]] == [[str(pid), "quorinDaemon"],
+                                              ["Another", "instance", "already", "running.", "exiting."]]
+    assert sandbox.daemon_pids() == [pid]
+
+
 def test_guard_that_cannot_run_never_blocks_the_start(sandbox):
     result = sandbox.start_daemon(env={"PATH": "/nonexistent"})
     assert result.returncode == 0
     assert sandbox.receive(5) == STARTUP_COMMAND
+
+
+@pytest.mark.parametrize("closed", ["<&-", "<&- >&- 2>&-"], ids=["input", "all three"])
+def test_start_with_standard_descriptors_closed(sandbox, closed):
+    """The I/O context's own descriptors must not take 0, 1 or 2, which the
+    redirect at detaching closes: touches get through and "exit" ends it."""
+    sandbox.start_ready(shell='exec "$0" ' + closed)
+    sandbox.send(record(1, 2, True))
+    assert sandbox.wait_touches(1) == [(1, 2, 1)]
+    assert sandbox.stop_daemon() == 0
+
+
+def test_descriptors_inherited_from_the_starter_are_closed(sandbox):
+    """A caller that reads a pipe the starter passed on, as $(...) does,
+    gets its end once the start has returned."""
+    reader, writer = os.pipe()
+    assert sandbox.start_daemon(pass_fds=[writer]).returncode == 0
+    os.close(writer)
+    sandbox.wait_syslog("Daemon started")
+    assert select.select([reader], [], [], 5)[0], "the daemon holds the pipe"
+    assert os.read(reader, 1) == b""
+    os.close(reader)
 
 
 def test_missing_serial_device_fails_in_the_foreground(sandbox):
@@ -84,15 +126,30 @@ def test_orderly_stop(daemon):
     assert "close" not in daemon.stub_log(), "the device lives until the process ends"
 
 
-def test_log_file_behind_a_symlink_is_refused(sandbox):
+def planted_fifo_with_a_reader(box):
+    os.mkfifo(box.path(LOG_FILE))
+    box.fifo_reader = os.open(box.path(LOG_FILE), os.O_RDONLY | os.O_NONBLOCK)
+
+
+@pytest.mark.parametrize("plant, error", [
+    (lambda box: os.symlink("/tmp/target", box.path(LOG_FILE)), "Too many levels of symbolic links"),
+    (lambda box: os.mkfifo(box.path(LOG_FILE)), "No such device or address"),
+    (planted_fifo_with_a_reader, "Invalid argument"),
+    (lambda box: os.link(box.path("/tmp/target"), box.path(LOG_FILE)), "Too many links"),
+], ids=["symlink", "fifo", "fifo with a reader", "hard link"])
+def test_log_file_that_is_not_a_plain_file_of_its_own_is_refused(sandbox, plant, error):
+    """/tmp is anyone's: what is planted at the name neither holds the start
+    nor gets the root daemon's output."""
     sandbox.write("/tmp/target", "untouched\n")
-    os.symlink("/tmp/target", sandbox.path(LOG_FILE))
+    plant(sandbox)
     assert sandbox.start_daemon().returncode == 0
     _, _, message = sandbox.wait_syslog("Unable to open output log file")
-    assert message == ("Unable to open output log file /tmp/quorin.daemon.out: "
-                       "Too many levels of symbolic links")
-    wait_for(lambda: not sandbox.daemon_pids(), what="the daemon to give up")
+    assert message == "Unable to open output log file /tmp/quorin.daemon.out: " + error
+    assert sandbox.wait_exit_status(1)
+    assert not sandbox.daemon_pids()
     assert sandbox.read("/tmp/target") == "untouched\n"
+    if hasattr(sandbox, "fifo_reader"):
+        os.close(sandbox.fifo_reader)
 
 
 def test_io_thread_that_cannot_start_stops_the_backlight_thread_first(sandbox):

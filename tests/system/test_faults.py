@@ -1,6 +1,8 @@
 """Faults from outside while the daemon runs: the control file pulled away
-or changed under it, a second start racing a stop, and both worker threads
-busy at once (the run that gives ThreadSanitizer something to watch)."""
+or changed under it, its log file rotated, a second start racing a stop,
+and both worker threads busy at once (the run that gives ThreadSanitizer
+something to watch)."""
+import gzip
 import os
 import random
 import threading
@@ -10,7 +12,7 @@ import pytest
 
 from quorin_sim import STARTUP_COMMAND, brightness_level
 from quorin_sim import encode_record as record
-from sandbox import LOG_FILE, SEPARATOR, wait_for
+from sandbox import LOG_FILE, LOG_USER_ERR, PROJECT, SEPARATOR, wait_for
 
 CONTROL = "/tmp/backlight"
 
@@ -69,6 +71,38 @@ def test_control_file_changed_under_the_daemon_is_still_read_through_its_descrip
     assert not [m for _, _, m in daemon.syslog() if "failed" in m], "no read ever failed"
 
 
+def test_control_file_that_is_a_second_name_of_another_file_is_refused(sandbox):
+    """It is emptied at every start: a hard link planted at its name must
+    not empty the file it names."""
+    sandbox.write("/tmp/target", "keep me\n")
+    os.link(sandbox.path("/tmp/target"), sandbox.path(CONTROL))
+    assert sandbox.start_daemon().returncode == 0
+    priority, _, message = sandbox.wait_syslog("Read failed")
+    assert (priority, message) == (LOG_USER_ERR, "Read failed: Too many links")
+    assert sandbox.read("/tmp/target") == "keep me\n"
+    assert sandbox.daemon_pids(), "the touch path runs on without the control file"
+
+
+def test_forced_log_rotation_keeps_later_reports_in_the_live_file(daemon):
+    """The packaged rule copies the file and empties it in place: the
+    daemon's appends go on at the start of the live file."""
+    rule = os.path.join(PROJECT, "packaging", "logrotate")
+    logrotate = ["logrotate", "-s", "/tmp/logrotate.state", rule]
+    checked = daemon.run([logrotate[0], "--debug", *logrotate[1:]])
+    assert checked.returncode == 0 and b"error" not in checked.stderr, checked
+    daemon.sync_decoder().send(b"\x1b!0010020!x")
+    wait_for(lambda: "- bad" in daemon.read(LOG_FILE), what="a report")
+    before = daemon.read(LOG_FILE)
+    rotated = daemon.run([logrotate[0], "-f", *logrotate[1:]])
+    assert rotated.returncode == 0, rotated
+    with gzip.open(daemon.path(LOG_FILE + ".1.gz"), "rt") as old:
+        assert old.read() == before
+    daemon.send(b"\x1b!0030040!y")
+    wait_for(lambda: daemon.read(LOG_FILE).count("- bad") == 1, what="a report after rotation")
+    assert daemon.read(LOG_FILE) == ("Buf len: 21| startpos: 10- bad\n"
+                                     "!0010020![120][27]!0030040![121]\n")
+
+
 @pytest.mark.parametrize("delay", [0.0, 0.003, 0.01, 0.03])
 def test_start_racing_a_stop_is_refused_or_runs_alone(daemon, delay):
     """However the start and the stop interleave, at most one daemon runs
@@ -90,10 +124,7 @@ def test_start_racing_a_stop_is_refused_or_runs_alone(daemon, delay):
         return
     assert result.returncode == 0, result
     assert daemon.receive(5) == STARTUP_COMMAND
-    # The command is sent before the forks: wait for the daemon they leave.
-    wait_for(lambda: len(daemon.daemon_pids()) == 1 and not daemon.processes(zombies=True),
-             what="the new daemon's forks to be gone")
-    second = daemon.daemon_pid()
+    second = daemon.wait_forks_gone()
     assert second != first
     time.sleep(0.2)
     assert daemon.daemon_pids() == [second], "the old stop request must not stop the new daemon"

@@ -2,16 +2,17 @@
 is the daemon, it says when it is ready and when it stops, and SIGTERM
 and SIGINT bring the same orderly stop as "exit" in the control file."""
 import os
+import termios
 
 import pytest
 
-from quorin_sim import STARTUP_COMMAND
+from quorin_sim import STARTUP_COMMAND, brightness_command, brightness_level, encode_record
 from sandbox import DAEMON, LOG_FILE, LOG_USER_INFO, SEPARATOR, STUB, STUB_LOG
 
 
 def ready(sandbox, process):
     assert sandbox.receive(5) == STARTUP_COMMAND
-    assert sandbox.notification() == "READY=1"
+    assert sandbox.notification("READY") == "READY=1"
     # Ready only once the start is logged and the control file polled.
     assert sandbox.wait_syslog("Daemon started", timeout=0)[0] == LOG_USER_INFO
     assert sandbox.read("/tmp/backlight") == ""
@@ -28,7 +29,7 @@ def test_signal_brings_the_orderly_stop(sandbox, signal):
     assert sandbox.receive(5) == b"\x1b@0Ci"
     sandbox.run(["kill", "-" + signal, str(pid)])
     assert process.wait(10) == 0
-    assert sandbox.notification() == "STOPPING=1"
+    assert sandbox.notification("STOPPING") == "STOPPING=1"
     assert sandbox.wait_syslog("Daemon stopped")[0] == LOG_USER_INFO
     assert sandbox.read(LOG_FILE) == SEPARATOR
     assert sandbox.line_is_quiet()
@@ -39,7 +40,7 @@ def test_exit_in_the_control_file_still_stops_it(sandbox):
     ready(sandbox, process)
     sandbox.write("/tmp/backlight", "exit\n")
     assert process.wait(10) == 0
-    assert sandbox.notification() == "STOPPING=1"
+    assert sandbox.notification("STOPPING") == "STOPPING=1"
     sandbox.wait_syslog("Daemon stopped")
 
 
@@ -84,3 +85,38 @@ def test_informational_options_and_a_bad_command_line(sandbox):
                                "Usage: " if option == "--help" else "quorinDaemon: "), text
         assert not getattr(result, "stderr" if stream == "stdout" else "stdout")
     assert sandbox.line_is_quiet() and not sandbox.stub_log()
+
+
+def test_status_line_follows_the_line_and_the_watchdog_both_threads(sandbox):
+    process = sandbox.start_foreground(env={"WATCHDOG_USEC": "400000"})
+    ready(sandbox, process)
+    assert sandbox.notification("STATUS") == \
+        "STATUS=ttyS0: no records yet, 0 bad; brightness not set yet"
+    sandbox.sync_decoder().send(b"".join(encode_record(x, x, True) for x in (1, 2, 3)))
+    sandbox.write("/tmp/backlight", "50\n")
+    assert sandbox.receive(5) == brightness_command(brightness_level(50))
+    assert sandbox.notification("STATUS=ttyS0: 3 records, 0 bad, last 0 s ago; brightness 15")
+    sandbox.send(encode_record(4, 4, True)[:-1] + b"x" + encode_record(5, 5, True))
+    assert sandbox.notification("STATUS=ttyS0: 4 records, 1 bad, last 0 s ago; brightness 15")
+    assert sandbox.notifications(1).count("WATCHDOG=1") >= 3
+
+    # A brightness command that cannot be written holds the backlight
+    # thread: the watchdog goes hungry while the I/O thread still reports.
+    termios.tcflow(sandbox.slave, termios.TCOOFF)
+    sandbox.write("/tmp/backlight", "60\n")
+    sandbox.notifications(0.3)
+    held = sandbox.notifications(1.5)
+    assert "WATCHDOG=1" not in held and any(m.startswith("STATUS=") for m in held), held
+    termios.tcflow(sandbox.slave, termios.TCOON)
+    assert sandbox.receive(5) == brightness_command(brightness_level(60))
+    assert sandbox.notification("WATCHDOG") == "WATCHDOG=1"
+    sandbox.run(["kill", "-TERM", str(sandbox.daemon_pid())])
+    assert process.wait(10) == 0
+
+
+def test_without_a_watchdog_none_is_fed(sandbox):
+    process = sandbox.start_foreground()
+    ready(sandbox, process)
+    assert "WATCHDOG=1" not in sandbox.notifications(1.2)
+    sandbox.run(["kill", "-TERM", str(sandbox.daemon_pid())])
+    assert process.wait(10) == 0

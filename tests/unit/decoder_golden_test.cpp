@@ -3,6 +3,7 @@
 //
 //   synced: yes              (optional; the start-up discard already done)
 //   read: <bytes>            one read; \e is ESC, \xNN any byte, \\ a backslash
+//   wait: <seconds>          time passes before the next read
 //
 //   touch X Y T              one report written to the device
 //   <report lines>           the bad-record report, verbatim
@@ -13,6 +14,7 @@
 #include <dirent.h>
 
 #include <algorithm>
+#include <chrono>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -20,6 +22,7 @@
 
 #include "daemon/text_buffer.h"
 #include "serial/frame_buffer.h"
+#include "touch/bad_record_log.h"
 #include "touch/frame_decoder.h"
 
 namespace quorin {
@@ -60,11 +63,24 @@ std::string escape(const std::string& bytes)
     return text.str();
 }
 
+// A read, or a pause when `bytes` is empty.
+struct Step {
+    std::string bytes;
+    std::chrono::seconds pause{0};
+};
+
 struct GoldenCase {
     bool synced = false;
-    std::vector<std::string> reads;
+    std::vector<Step> steps;
     std::string expected;
 };
+
+// The report limit's clock: it moves only at a wait.
+ReportLimit::Clock::time_point goldenTime;
+ReportLimit::Clock::time_point goldenClock()
+{
+    return goldenTime;
+}
 
 GoldenCase loadCase(const std::string& path)
 {
@@ -73,7 +89,9 @@ GoldenCase loadCase(const std::string& path)
     std::string line;
     while (std::getline(file, line) && !line.empty()) {
         if (line.rfind("read: ", 0) == 0)
-            golden.reads.push_back(unescape(line.substr(6)));
+            golden.steps.push_back({unescape(line.substr(6))});
+        else if (line.rfind("wait: ", 0) == 0)
+            golden.steps.push_back({"", std::chrono::seconds(std::stoi(line.substr(6)))});
         else if (line == "synced: yes")
             golden.synced = true;
     }
@@ -90,15 +108,18 @@ std::string runReads(const GoldenCase& golden)
     char frameText[kTextBufferSize] = {};
     bool synced = golden.synced;
     std::ostringstream out;
-    for (const std::string& read : golden.reads) {
+    BadRecordLog reports(out, goldenClock);
+    for (const Step& step : golden.steps) {
+        goldenTime += step.pause;
+        const std::string& read = step.bytes;
         for (std::size_t done = 0; done < read.size();) {
             const std::size_t count = std::min(roomForNextRead(frameText), read.size() - done);
             appendReceived(frameText, read.data() + done, count);
             done += count;
-            while (const auto batch = decodeFrame(frameText, synced, out))
+            while (const auto batch = decodeFrame(frameText, synced, reports))
                 out << "touch " << (*batch)[0].value << ' ' << (*batch)[1].value << ' '
                     << (*batch)[2].value << '\n';
-            keepRoomForNextRead(frameText);
+            reports.dropped(keepRoomForNextRead(frameText));
         }
     }
     out << "left: " << escape(frameText) << "\nsynced: " << (synced ? "yes" : "no") << '\n';
@@ -125,7 +146,7 @@ class DecoderGolden : public testing::TestWithParam<std::string> {};
 TEST_P(DecoderGolden, Matches)
 {
     const GoldenCase golden = loadCase(QUORIN_TEST_DATA "/decoder/" + GetParam() + ".case");
-    ASSERT_FALSE(golden.reads.empty()) << "a case without reads tests nothing";
+    ASSERT_FALSE(golden.steps.empty()) << "a case without reads tests nothing";
     EXPECT_EQ(runReads(golden), golden.expected);
 }
 

@@ -3,6 +3,7 @@
 // around it or the speed.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <random>
@@ -12,6 +13,7 @@
 
 #include "daemon/text_buffer.h"
 #include "serial/frame_buffer.h"
+#include "touch/bad_record_log.h"
 #include "touch/frame_decoder.h"
 
 namespace quorin {
@@ -53,15 +55,16 @@ public:
     {
         ASSERT_LE(count, roomForNextRead(frameText));
         appendReceived(frameText, bytes, count);
-        while (const auto batch = decodeFrame(frameText, synced, reports))
+        while (const auto batch = decodeFrame(frameText, synced, badRecords))
             touches.push_back({(*batch)[0].value, (*batch)[1].value, (*batch)[2].value});
-        keepRoomForNextRead(frameText);
+        badRecords.dropped(keepRoomForNextRead(frameText));
         ASSERT_GT(roomForNextRead(frameText), 0u) << "the next read must have room";
     }
 
     char frameText[kTextBufferSize] = {};
     bool synced;
     std::ostringstream reports;
+    BadRecordLog badRecords{reports};
     std::vector<Touch> touches;
 };
 
@@ -91,17 +94,17 @@ TEST(FrameBuffer, FullBufferKeepsOnlyTheUnfinishedRecord)
     std::string text(505, 'n');
     text += "\x1b!1A3F";
     appendReceived(frameText, text.data(), text.size());
-    keepRoomForNextRead(frameText);
+    EXPECT_EQ(keepRoomForNextRead(frameText), 505u);
     EXPECT_STREQ(frameText, "\x1b!1A3F");
 
     const std::string noise(511, 'n');
     std::memset(frameText, 0, sizeof frameText);
     appendReceived(frameText, noise.data(), noise.size());
-    keepRoomForNextRead(frameText);
+    EXPECT_EQ(keepRoomForNextRead(frameText), 511u);
     EXPECT_STREQ(frameText, "") << "noise without ESC is dropped when the buffer is full";
 
     appendReceived(frameText, "abc", 3);
-    keepRoomForNextRead(frameText);
+    EXPECT_EQ(keepRoomForNextRead(frameText), 0u);
     EXPECT_STREQ(frameText, "abc") << "a buffer with room is left alone";
 }
 
@@ -135,22 +138,30 @@ TEST(ReceivePath, NoisyLineInRandomChunks)
         std::mt19937 random(seed);
         std::uniform_int_distribution<int> axis(0, 4095), percent(0, 99), offset(0, 10);
         std::vector<Touch> sent;
+        std::uint64_t rejected = 0;  // a record that lost its ESC is only noise
         std::string line;
         for (int i = 0; i < 1500; ++i) {
             const Touch touch{axis(random), axis(random), percent(random) < 50};
             std::string text = record(touch);
             const int fault = percent(random);
-            if (fault < 3)
-                text.erase(static_cast<std::size_t>(offset(random)), 1);
-            else if (fault < 6)
+            if (fault < 3) {
+                const int lost = offset(random);
+                text.erase(static_cast<std::size_t>(lost), 1);
+                rejected += lost != 0;
+            } else if (fault < 6) {
                 text.back() = 'u';
-            else
+                ++rejected;
+            } else {
                 sent.push_back(touch);
+            }
             line += text;
         }
+        sent.push_back({1, 2, 1});  // completes a last record that lost a character
+        line += record(sent.back());
         ReceivePath path(true);
         path.deliver(line, random, 64);
         EXPECT_EQ(path.touches, sent) << "seed " << seed;
+        EXPECT_EQ(path.badRecords.badRecords(), rejected) << "seed " << seed;
     }
 }
 
