@@ -7,6 +7,7 @@ daemon, move it to a USB adapter, enable it and reboot, purge. The host
 plays the controller on the guest's /dev/ttyS0 and on the adapter's line.
 """
 import os
+import random
 import re
 import sys
 import time
@@ -35,8 +36,10 @@ def guest(request):
     yield machine
     machine.close()
     request.config.pluginmanager.get_plugin("terminalreporter").write_line(
-        "\nDebian guest %s (TCG): booted in %.1f s, whole session %.1f s; unit exposure %s"
-        % (machine.abi, boot, time.monotonic() - started, figures.get("exposure")))
+        "\nDebian guest %s (TCG): booted in %.1f s, whole session %.1f s; unit exposure %s; "
+        "frozen daemon back after %.1f s" % (machine.abi, boot, time.monotonic() - started,
+                                            figures.get("exposure"),
+                                            figures.get("watchdog restart", 0)))
 
 
 def main_pid(guest):
@@ -152,6 +155,35 @@ def test_a_rotating_calibration_matrix_moves_the_top_left_to_the_other_corner(gu
     assert x > 99.9 and y > 99.9
 
 
+def status_counts(guest):
+    """(records, bad records) of the unit's status line."""
+    text = guest.unit("StatusText")["StatusText"]
+    found = re.match(r"ttyS0: (?:(no)|([\d ]+)) records?, ([\d ]+) bad", text)
+    assert found, text
+    return (0 if found[1] else int(found[2].replace(" ", ""))), int(found[3].replace(" ", ""))
+
+
+def test_status_shows_the_records_and_bad_ones_just_sent(guest):
+    records, bad = status_counts(guest)
+    samples = sim.random_touches(20, seed=4)
+    guest.send(b"".join(sim.encode_samples(samples)))
+    guest.wait_shell("systemctl show %s -p StatusText | grep -q 'ttyS0: %s records, %d bad'"
+                     % (UNIT, "{:,}".format(records + 40).replace(",", " "), bad),
+                     what="the status line to count the records")
+    assert re.search(r"Status: \"ttyS0: [\d ]+ records, \d+ bad, last \d+ s ago; brightness",
+                     guest.check("systemctl status --no-pager %s" % UNIT))
+
+    noisy = sim.add_noise(sim.encode_samples(sim.random_touches(30, seed=8)), 0.3,
+                          random.Random(5), stray=0.3)
+    guest.send(b"".join(data for data, _ in noisy))
+    intact = sum(whole for _, whole in noisy)
+    guest.wait_shell("systemctl show %s -p StatusText | grep -q 'ttyS0: %s records'"
+                     % (UNIT, "{:,}".format(records + 40 + intact).replace(",", " ")),
+                     what="the status line to count the records behind the noise")
+    now_records, now_bad = status_counts(guest)
+    assert bad < now_bad <= bad + len(noisy) - intact
+
+
 def test_brightness_request_in_the_guest_reaches_the_line(guest):
     guest.write("/tmp/backlight", "50\n")
     assert guest.receive(5) == b"\x1b@0Fi"
@@ -197,6 +229,22 @@ def test_a_daemon_that_fails_a_device_write_is_restarted(guest):
     assert "status=1/FAILURE" in guest.journal("-u", UNIT)
     assert "error: write" in guest.read("/tmp/quorin.daemon.out")
     guest.check("rm %sfail.conf && systemctl daemon-reload && systemctl stop %s" % (DROP_IN, UNIT))
+
+
+def test_a_frozen_daemon_is_restarted_by_the_watchdog(guest):
+    guest.check("systemctl start " + UNIT)
+    assert guest.receive(5) == sim.STARTUP_COMMAND
+    restarts = int(guest.unit("NRestarts")["NRestarts"])
+    frozen = time.monotonic()
+    guest.check("kill -STOP %d" % main_pid(guest))
+    assert guest.receive(5, timeout=30) == sim.STARTUP_COMMAND
+    figures["watchdog restart"] = time.monotonic() - frozen
+    wait_unit(guest, "the restart after the watchdog", ActiveState="active",
+              NRestarts=restarts + 1)
+    log = guest.journal("-u", UNIT, "-n", "20")
+    assert "Watchdog timeout (limit 5s)!" in log, log
+    assert "Daemon started" in log.split("Watchdog timeout")[-1], log
+    guest.check("systemctl stop " + UNIT)
 
 
 def test_on_a_usb_adapter_it_follows_the_adapter(guest):
