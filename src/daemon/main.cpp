@@ -10,7 +10,7 @@
 int main(int argc, char** argv)
 {
     quorin::settleInheritedDescriptors();
-    const std::vector<std::string> arguments(argv + (argc > 0), argv + argc);
+    const std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
     const quorin::Options options = quorin::parseOptions(arguments);
     const int answered = quorin::answerInformationalOptions(options);
     if (answered >= 0)

@@ -45,7 +45,10 @@ public:
     // For the service monitor. health() reads the touch path's own counts:
     // call it on the I/O thread only.
     Health health() const;
-    std::uint64_t backlightTurns() const { return backlightTurnCount.load(std::memory_order_relaxed); }
+    std::uint64_t backlightTurns() const
+    {
+        return backlightTurnCount.load(std::memory_order_relaxed);
+    }
 
 private:
     void configureSerialLine();

@@ -25,7 +25,9 @@ std::chrono::microseconds monitorPeriod(std::chrono::microseconds watchdogInterv
 }
 
 ServiceMonitor::ServiceMonitor(QuorinDaemon& daemon, const std::string& device)
-    : daemon(daemon), deviceName(baseName(device)), watchdogInterval(serviceWatchdogInterval()),
+    : daemon(daemon),
+      deviceName(baseName(device)),
+      watchdogInterval(serviceWatchdogInterval()),
       timer(daemon.getIoContext())
 {
     arm();
@@ -56,7 +58,8 @@ void ServiceMonitor::reportStatus(Clock::time_point now)
         lastRecordSeen = now;
     recordsAtLastTick = health.records;
     if (lastRecordSeen)
-        health.sinceLastRecord = std::chrono::duration_cast<std::chrono::seconds>(now - *lastRecordSeen);
+        health.sinceLastRecord =
+            std::chrono::duration_cast<std::chrono::seconds>(now - *lastRecordSeen);
     std::string status = formatStatusLine(deviceName, health);
     if (status == lastStatus)
         return;

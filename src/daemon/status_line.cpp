@@ -12,14 +12,17 @@ std::string groupedCount(std::uint64_t count)
 
 std::string roughDuration(std::chrono::seconds duration)
 {
+    constexpr long long minute = 60;
+    constexpr long long hour = 60 * minute;
+    constexpr long long day = 24 * hour;
     const long long seconds = duration.count();
-    if (seconds < 60)
+    if (seconds < minute)
         return std::to_string(seconds) + " s";
-    if (seconds < 60 * 60)
-        return std::to_string(seconds / 60) + " min";
-    if (seconds < 48 * 60 * 60)
-        return std::to_string(seconds / (60 * 60)) + " h";
-    return std::to_string(seconds / (24 * 60 * 60)) + " d";
+    if (seconds < hour)
+        return std::to_string(seconds / minute) + " min";
+    if (seconds < 2 * day)
+        return std::to_string(seconds / hour) + " h";
+    return std::to_string(seconds / day) + " d";
 }
 
 namespace {

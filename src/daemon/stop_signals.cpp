@@ -13,7 +13,7 @@ namespace {
 std::atomic<bool> stopRequested{false};
 static_assert(std::atomic<bool>::is_always_lock_free);
 
-extern "C" void noteStopSignal(int)
+extern "C" void noteStopSignal(int /*signal*/)
 {
     stopRequested.store(true, std::memory_order_relaxed);
 }

@@ -194,7 +194,8 @@ struct FramePath {
     void checkLogBounded() const
     {
         const std::string text = log.str();
-        check(std::count(text.begin(), text.end(), '\n') <= 2 * quorin::kReportBurst,
+        check(std::count(text.begin(), text.end(), '\n') <=
+                  2 * static_cast<std::ptrdiff_t>(quorin::kReportBurst),
               "at most one burst of reports");
     }
 };

@@ -18,13 +18,17 @@ TEST(StatusLine, TellsEachStateOfTheLineApart)
         const char* line;
     } cases[] = {
         {{}, "ttyS0", "ttyS0: no records yet, 0 bad; brightness not set yet"},
-        {{18233, 4, seconds(2), 15, false}, "ttyS0",
+        {{18233, 4, seconds(2), 15, false},
+         "ttyS0",
          "ttyS0: 18 233 records, 4 bad, last 2 s ago; brightness 15"},
-        {{1, 0, seconds(59), 0, false}, "ttyUSB0",
+        {{1, 0, seconds(59), 0, false},
+         "ttyUSB0",
          "ttyUSB0: 1 record, 0 bad, last 59 s ago; brightness 0"},
-        {{12, 1234567, seconds(3600), 31, true}, "ttyS0",
+        {{12, 1234567, seconds(3600), 31, true},
+         "ttyS0",
          "ttyS0: line failing, 12 records, 1 234 567 bad, last 1 h ago; brightness 31"},
-        {{0, 40, std::nullopt, -1, true}, "ttyS0",
+        {{0, 40, std::nullopt, -1, true},
+         "ttyS0",
          "ttyS0: line failing, no records yet, 40 bad; brightness not set yet"},
     };
     for (const auto& c : cases)
@@ -40,8 +44,8 @@ TEST(StatusLine, CountsInGroupsAndTimesCoarsenAsTheyGrow)
     const struct {
         long long seconds;
         const char* text;
-    } times[] = {{0, "0 s"},        {59, "59 s"},         {60, "1 min"},      {3599, "59 min"},
-                 {3600, "1 h"},     {47 * 3600, "47 h"},  {48 * 3600, "2 d"}, {400 * 86400, "400 d"}};
+    } times[] = {{0, "0 s"},    {59, "59 s"},        {60, "1 min"},      {3599, "59 min"},
+                 {3600, "1 h"}, {47 * 3600, "47 h"}, {48 * 3600, "2 d"}, {400 * 86400, "400 d"}};
     for (const auto& t : times)
         EXPECT_EQ(roughDuration(seconds(t.seconds)), t.text);
 }
