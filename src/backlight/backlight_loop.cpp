@@ -1,5 +1,4 @@
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <syslog.h>
 #include <unistd.h>
 
@@ -11,6 +10,7 @@
 
 #include "backlight/brightness_request.h"
 #include "daemon/failure.h"
+#include "daemon/plain_file.h"
 #include "daemon/quorin_daemon.h"
 #include "daemon/stop_signals.h"
 #include "serial/controller_command.h"
@@ -22,28 +22,16 @@ namespace {
 constexpr const char* kControlFile = "/tmp/backlight";
 constexpr useconds_t kPollPause = 1400;
 
-// The errno to refuse the open control file with, or 0 when it is a plain
-// file with no other name: it is emptied at every start, and a second name
-// of another file planted in /tmp would empty that file.
-int refusalOf(int fd)
-{
-    struct stat status;
-    if (fstat(fd, &status) < 0)
-        return errno;
-    if (!S_ISREG(status.st_mode))
-        return EINVAL;
-    return status.st_nlink == 1 ? 0 : EMLINK;
-}
-
 // /tmp is world-writable and the daemon runs as root: never follow a link
-// planted there, and take nothing but a plain file. Non-blocking, so that
-// a FIFO in its place cannot hold the thread.
+// planted there, and take nothing but a plain file with no other name (it
+// is emptied at every start, and would empty the file it also names).
+// Non-blocking, so that a FIFO in its place cannot hold the thread.
 int openControlFileSafely()
 {
     const int fd = open(kControlFile, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
     if (fd < 0)
         return -1;
-    const int refusal = refusalOf(fd);
+    const int refusal = plainFileRefusal(fd);
     if (refusal != 0) {
         close(fd);
         errno = refusal;

@@ -1,0 +1,11 @@
+#pragma once
+
+namespace quorin {
+
+// /tmp is world-writable and the daemon runs as root: a file it opens there
+// by name must be a plain file with no other name. Returns the errno to
+// refuse the open descriptor with (EINVAL for anything but a regular file,
+// EMLINK for a second name of another file, fstat's own error), or 0.
+int plainFileRefusal(int fd);
+
+}  // namespace quorin
