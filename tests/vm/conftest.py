@@ -5,7 +5,7 @@ import time
 import pytest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from guest import Guest, build_arch, missing_tools  # noqa: E402
+from guest import SUMMARY, Guest, build_arch, missing_tools  # noqa: E402
 
 BUILD_DIR = os.path.abspath(os.environ.get("QUORIN_BUILD_DIR", "build-vm"))
 # CTest's SKIP_RETURN_CODE for this suite: a run that proved nothing
@@ -44,6 +44,8 @@ def pytest_sessionfinish(session, exitstatus):
 
 
 def pytest_terminal_summary(terminalreporter):
+    for line in SUMMARY:
+        terminalreporter.write_line(line)
     if "boot" in figures:
         accel = "KVM" if os.environ.get("QUORIN_VM_KVM") == "1" else "TCG"
         terminalreporter.write_line(

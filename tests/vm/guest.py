@@ -29,6 +29,8 @@ import guest_kernel  # noqa: E402
 import quorin_sim as sim  # noqa: E402
 
 BOOT_TIMEOUT = 90
+# Lines a suite leaves for the end of its run (figures of its guest).
+SUMMARY = []
 REPORT = re.compile(r"report x=(-?\d+) y=(-?\d+) touch=(\d)")
 # The daemon's start-up discard fires on the first read that leaves 17
 # characters and a whole record's length behind an ESC. Here the only ESC

@@ -18,6 +18,7 @@ sys.path[:0] = [os.path.dirname(os.path.abspath(__file__)),
                 os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools")]
 import quorin_sim as sim  # noqa: E402
 from debian_guest import DebianGuest  # noqa: E402
+from guest import SUMMARY  # noqa: E402
 
 UNIT = "quorinDaemon"
 EXAMPLES = "/usr/share/doc/quorindaemon/examples/"
@@ -28,15 +29,15 @@ figures = {}
 
 
 @pytest.fixture(scope="module")
-def guest(request):
+def guest():
     started = time.monotonic()
     machine = DebianGuest({"quorindaemon.deb": os.environ["QUORIN_DEB"],
                            "uinput_stub.so": os.environ["QUORIN_STUB"]})
     boot = machine.boot_seconds
     yield machine
     machine.close()
-    request.config.pluginmanager.get_plugin("terminalreporter").write_line(
-        "\nDebian guest %s (TCG): booted in %.1f s, whole session %.1f s; unit exposure %s; "
+    SUMMARY.append(
+        "Debian guest %s (TCG): booted in %.1f s, whole session %.1f s; unit exposure %s; "
         "frozen daemon back after %.1f s" % (machine.abi, boot, time.monotonic() - started,
                                             figures.get("exposure"),
                                             figures.get("watchdog restart", 0)))
