@@ -194,9 +194,8 @@ struct FramePath {
     void checkLogBounded() const
     {
         const std::string text = log.str();
-        check(std::count(text.begin(), text.end(), '\n') <=
-                  2 * static_cast<std::ptrdiff_t>(quorin::kReportBurst),
-              "at most one burst of reports");
+        const long lines = std::count(text.begin(), text.end(), '\n');
+        check(lines <= 2L * quorin::kReportBurst, "at most one burst of reports");
     }
 };
 

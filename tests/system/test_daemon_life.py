@@ -20,7 +20,7 @@ def test_start_detaches_and_announces_itself(sandbox):
     assert sandbox.wait_syslog("Daemon started")[:2] == (LOG_USER_INFO, "quorinDaemon")
     assert sandbox.read(LOG_FILE) == "earlier run\n" + SEPARATOR
 
-    pid = sandbox.daemon_pid()
+    pid = sandbox.wait_forks_gone()
     proc = "/proc/%d/" % pid
     session = int(sandbox.read(proc + "stat").rsplit(")", 1)[1].split()[3])
     assert session != pid, "the daemon must not be a session leader"
