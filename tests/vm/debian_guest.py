@@ -49,7 +49,7 @@ def root_tar():
     digest = hashlib.sha256(repr(PACKAGES).encode()).hexdigest()[:12]
     tar = os.path.join(guest_kernel.cache_root(), "debian-bookworm-%s.tar" % digest)
     if not os.path.exists(tar):
-        subprocess.run(["mmdebstrap", "--quiet", "--variant=minbase",
+        subprocess.run(["mmdebstrap", "--quiet", "--variant=minbase", "--format=tar",
                         "--include=" + ",".join(PACKAGES), "bookworm", tar + ".part"], check=True)
         os.rename(tar + ".part", tar)
     return tar
