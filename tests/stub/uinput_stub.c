@@ -15,6 +15,8 @@
  *                               1, the ioctls and the set-up write 2 to 9,
  *                               event writes from 10 on)
  *   QUORIN_STUB_FAIL_THREAD=N   the N-th pthread_create fails with EAGAIN
+ *   QUORIN_STUB_HANG=N          the N-th call on /dev/uinput never returns,
+ *                               as a device wedged in the kernel would
  */
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -81,6 +83,15 @@ static int next_call(void)
 static int told_to_fail(int call)
 {
     return call == env_number("QUORIN_STUB_FAIL");
+}
+
+static void hang_if_told(int call)
+{
+    if (call != env_number("QUORIN_STUB_HANG"))
+        return;
+    record("hang");
+    for (;;)
+        pause();
 }
 
 static int fail(int error, const char *what)
@@ -202,6 +213,7 @@ static ssize_t uinput_write(const void *buffer, size_t count)
 {
     int call = next_call();
 
+    hang_if_told(call);
     if (told_to_fail(call))
         return fail(EIO, "write");
     if (!atomic_load(&created)) {

@@ -7,7 +7,7 @@ import termios
 import pytest
 
 from quorin_sim import STARTUP_COMMAND, brightness_command, brightness_level, encode_record
-from sandbox import DAEMON, LOG_FILE, LOG_USER_INFO, SEPARATOR, STUB, STUB_LOG
+from sandbox import DAEMON, LOG_FILE, LOG_USER_INFO, SEPARATOR, STUB, STUB_LOG, wait_for
 
 
 def ready(sandbox, process):
@@ -112,6 +112,21 @@ def test_status_line_follows_the_line_and_the_watchdog_both_threads(sandbox):
     assert sandbox.notification("WATCHDOG") == "WATCHDOG=1"
     sandbox.run(["kill", "-TERM", str(sandbox.daemon_pid())])
     assert process.wait(10) == 0
+
+
+def test_an_io_thread_stuck_in_a_handler_starves_the_watchdog(sandbox):
+    # The first event write never returns: the I/O thread's own timer stops.
+    process = sandbox.start_foreground(env={"WATCHDOG_USEC": "400000", "QUORIN_STUB_HANG": "10"})
+    ready(sandbox, process)
+    assert sandbox.notification("WATCHDOG") == "WATCHDOG=1"
+    sandbox.sync_decoder().send(encode_record(1, 1, True))
+    wait_for(lambda: "hang" in sandbox.stub_log(), what="the write to hang")
+    sandbox.notifications(0.3)
+    sandbox.write("/tmp/backlight", "50\n")
+    assert sandbox.receive(5) == brightness_command(brightness_level(50)), "backlight thread alive"
+    assert sandbox.notifications(1.5) == []
+    sandbox.run(["kill", "-KILL", str(sandbox.daemon_pid())])
+    process.wait(10)
 
 
 def test_without_a_watchdog_none_is_fed(sandbox):

@@ -24,7 +24,7 @@ import tempfile
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 import guest_kernel  # noqa: E402
-from guest import Guest  # noqa: E402
+from guest import Guest, busybox_root, pack_initramfs  # noqa: E402
 
 PACKAGES = ("systemd", "systemd-sysv", "udev", "kmod", "procps", "libinput-tools",
             "libboost-thread1.74.0", "libsystemd0")
@@ -102,23 +102,15 @@ def first_stage(kernel_dir, files, target):
     """busybox, the disk's modules, the files for /root and first_stage.sh
     as /init."""
     with tempfile.TemporaryDirectory() as root:
-        for directory in ("bin", "dev", "proc", "sys", "root", "lib/modules"):
-            os.makedirs(os.path.join(root, directory))
-        os.mknod(os.path.join(root, "dev", "console"), 0o20600, os.makedev(5, 1))
-        shutil.copy(os.path.join(HERE, "first_stage.sh"), os.path.join(root, "init"))
-        shutil.copy("/bin/busybox", os.path.join(root, "bin"))
-        os.symlink("busybox", os.path.join(root, "bin", "sh"))
+        busybox_root(root, "first_stage.sh", "/bin/busybox", ("root", "lib/modules"))
+        modules = os.path.join(root, "lib", "modules")
         for name in guest_kernel.DISK_MODULES:
-            shutil.copy(os.path.join(kernel_dir, name), os.path.join(root, "lib", "modules"))
-        with open(os.path.join(root, "lib", "modules", "load"), "w") as f:
+            shutil.copy(os.path.join(kernel_dir, name), modules)
+        with open(os.path.join(modules, "load"), "w") as f:
             f.write("".join(name[:-3] + "\n" for name in guest_kernel.DISK_MODULES))
         for name, path in files.items():
             shutil.copy(path, os.path.join(root, "root", name))
-        files = subprocess.run(["find", "."], cwd=root, capture_output=True, check=True).stdout
-        with open(target, "wb") as f:
-            subprocess.run(["cpio", "-o", "-H", "newc", "-R", "0:0", "--quiet"], cwd=root,
-                           input=files, stdout=f, check=True)
-    return target
+        return pack_initramfs(root, target)
 
 
 class DebianGuest(Guest):

@@ -117,28 +117,39 @@ def missing_tools(arch=None):
     return missing + [path for path in files if not os.path.exists(path)]
 
 
+def busybox_root(root, init, busybox, directories):
+    """The start of an initramfs tree: the directories, a console, busybox
+    as sh, and `init` (a script of this directory) as /init."""
+    for directory in ("bin", "dev", "proc", "sys", *directories):
+        os.makedirs(os.path.join(root, directory))
+    os.mknod(os.path.join(root, "dev", "console"), 0o20600, os.makedev(5, 1))
+    shutil.copy(os.path.join(HERE, init), os.path.join(root, "init"))
+    os.chmod(os.path.join(root, "init"), 0o755)
+    shutil.copy(busybox, os.path.join(root, "bin", "busybox"))
+    os.symlink("busybox", os.path.join(root, "bin", "sh"))
+
+
+def pack_initramfs(root, target):
+    """The tree as a gzipped newc cpio archive, everything owned by root."""
+    files = subprocess.run(["find", "."], cwd=root, capture_output=True, check=True).stdout
+    archive = subprocess.run(["cpio", "-o", "-H", "newc", "-R", "0:0", "--quiet"], cwd=root,
+                             input=files, capture_output=True, check=True).stdout
+    with open(target, "wb") as f:
+        subprocess.run(["gzip", "-1"], input=archive, stdout=f, check=True)
+    return target
+
+
 def build_initramfs(build_dir, kernel_dir, target, busybox="/bin/busybox"):
-    """A gzipped newc cpio archive of the guest's whole root file system."""
+    """The guest's whole root file system."""
     strip = build_setting(build_dir, "CMAKE_STRIP") or "strip"
     with tempfile.TemporaryDirectory() as root:
-        for directory in ("bin", "lib", "dev", "proc", "sys", "tmp"):
-            os.mkdir(os.path.join(root, directory))
-        os.mknod(os.path.join(root, "dev", "console"), 0o20600, os.makedev(5, 1))
-        shutil.copy(os.path.join(HERE, "guest_init.sh"), os.path.join(root, "init"))
-        os.chmod(os.path.join(root, "init"), 0o755)
-        shutil.copy(busybox, os.path.join(root, "bin", "busybox"))
-        os.symlink("busybox", os.path.join(root, "bin", "sh"))
+        busybox_root(root, "guest_init.sh", busybox, ("lib", "tmp"))
         for program in ("quorinDaemon", os.path.join("tests", "vm", "evdev_reader")):
             subprocess.run([strip, "-o", os.path.join(root, "bin", os.path.basename(program)),
                             os.path.join(build_dir, program)], check=True)
         for module in ("evdev.ko", "uinput.ko"):
             shutil.copy(os.path.join(kernel_dir, module), os.path.join(root, "lib"))
-        files = subprocess.run(["find", "."], cwd=root, capture_output=True, check=True).stdout
-        archive = subprocess.run(["cpio", "-o", "-H", "newc", "-R", "0:0", "--quiet"], cwd=root,
-                                 input=files, capture_output=True, check=True).stdout
-    with open(target, "wb") as f:
-        subprocess.run(["gzip", "-1"], input=archive, stdout=f, check=True)
-    return target
+        return pack_initramfs(root, target)
 
 
 def die_with_parent():
