@@ -104,9 +104,17 @@ std::string setValue(Parser& parser, const std::string& name, const std::string&
         if (!samples)
             return "--samples takes a number from 1 to 1000";
         options.minSamples = *samples;
-    } else
-        return "unknown argument '" + name + "'";
+    }
     return value.empty() ? "option '" + name + "' needs a value" : "";
+}
+
+bool takesValue(const std::string& name)
+{
+    for (const char* known : {"--device", "-d", "--drm-device", "--fb-device", "--matrix",
+                              "--display", "--timeout", "-t", "--samples"})
+        if (name == known)
+            return true;
+    return false;
 }
 
 // One argument; an empty result is success.
@@ -123,7 +131,7 @@ std::string parseOne(Parser& parser)
     else {
         std::string name;
         std::string value;
-        if (argument.empty() || argument[0] != '-')
+        if (!takesValue(argument.substr(0, argument.find('='))))
             return "unknown argument '" + argument + "'";
         if (!optionWithValue(parser, argument, name, value))
             return "option '" + argument + "' needs a value";
