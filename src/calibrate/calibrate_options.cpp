@@ -1,7 +1,9 @@
 #include "calibrate/calibrate_options.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <iostream>
+#include <iterator>
 #include <optional>
 
 #include "calibrate/matrix_text.h"
@@ -110,11 +112,11 @@ std::string setValue(Parser& parser, const std::string& name, const std::string&
 
 bool takesValue(const std::string& name)
 {
-    for (const char* known : {"--device", "-d", "--drm-device", "--fb-device", "--matrix",
-                              "--display", "--timeout", "-t", "--samples"})
-        if (name == known)
-            return true;
-    return false;
+    static const char* const known[] = {"--device",    "-d",       "--drm-device",
+                                        "--fb-device", "--matrix", "--display",
+                                        "--timeout",   "-t",       "--samples"};
+    return std::any_of(std::begin(known), std::end(known),
+                       [&name](const char* option) { return name == option; });
 }
 
 // One argument; an empty result is success.

@@ -21,8 +21,8 @@ struct CalibrateOptions {
     int timeoutSeconds = 60;  // per target
     int minSamples = 3;
     bool install = false;
-    Matrix matrix{};     // for installMatrix
-    std::string error;   // for usageError: what was wrong
+    Matrix matrix{};    // for installMatrix
+    std::string error;  // for usageError: what was wrong
 };
 
 // The arguments after the program name. Long options take their value as

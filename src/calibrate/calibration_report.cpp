@@ -16,9 +16,15 @@ std::string oneDecimal(double value)
     return text;
 }
 
-std::string pair(double x, double y) { return oneDecimal(x) + "," + oneDecimal(y); }
+std::string pair(double x, double y)
+{
+    return oneDecimal(x) + "," + oneDecimal(y);
+}
 
-std::string pixel(int x, int y) { return std::to_string(x) + "," + std::to_string(y); }
+std::string pixel(int x, int y)
+{
+    return std::to_string(x) + "," + std::to_string(y);
+}
 
 std::string axis(AxisRange range)
 {
@@ -60,7 +66,10 @@ std::string againLine(const CalibrationSession& session, Verdict verdict)
     return "again " + ordinal(session) + ": " + describe(verdict);
 }
 
-std::string matrixLine(const Matrix& matrix) { return "matrix " + matrixText(matrix); }
+std::string matrixLine(const Matrix& matrix)
+{
+    return "matrix " + matrixText(matrix);
+}
 
 std::string centreLine(const CalibrationSession& session)
 {
@@ -70,6 +79,9 @@ std::string centreLine(const CalibrationSession& session)
            " residual " + oneDecimal(session.residualPixels()) + " px";
 }
 
-std::string ruleLine(const Matrix& matrix) { return "rule " + udevRuleLine(matrix); }
+std::string ruleLine(const Matrix& matrix)
+{
+    return "rule " + udevRuleLine(matrix);
+}
 
 }  // namespace quorin::calibrate

@@ -5,8 +5,13 @@
 
 namespace quorin::calibrate {
 
-CalibrationSession::CalibrationSession(Size screen, AxisRange x, AxisRange y, TouchRules rules)
-    : screenSize(screen), xAxis(x), yAxis(y), rules(rules), placed(placeTargets(screen))
+CalibrationSession::CalibrationSession(Size screen, AxisRange x, AxisRange y,
+                                       const TouchRules& touchRules)
+    : screenSize(screen),
+      xAxis(x),
+      yAxis(y),
+      rules(rules),
+      placed(placeTargets(screen))
 {
 }
 
@@ -23,8 +28,8 @@ Verdict CalibrationSession::judge(const TouchSummary& touch, Point device) const
 {
     if (touch.samples < rules.minSamples)
         return Verdict::tooFewSamples;
-    const double axisWidth = std::min(xAxis.maximum - xAxis.minimum + 1.0,
-                                      yAxis.maximum - yAxis.minimum + 1.0);
+    const double axisWidth =
+        std::min(xAxis.maximum - xAxis.minimum + 1.0, yAxis.maximum - yAxis.minimum + 1.0);
     if (touch.scatter > rules.maxScatter * axisWidth)
         return Verdict::scattered;
     if (!nearSomeTarget(device, placed, screenSize, rules.plausibleDistance))

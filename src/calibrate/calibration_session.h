@@ -21,21 +21,21 @@ struct TouchRules {
 };
 
 enum class Verdict {
-    accepted,       // the next target is up
-    tooFewSamples,  // ask again: held too briefly
-    scattered,      // ask again: the finger moved or the panel is noisy
-    farFromTargets, // ask again: no target is anywhere near
-    sameSpotAgain,  // ask again: where an earlier target was touched
-    fitted,         // all five taken and the centre agrees with the fit
-    degenerate,     // failed: the corners give no matrix
-    centreOff,      // failed: the centre disagrees with the fit
+    accepted,        // the next target is up
+    tooFewSamples,   // ask again: held too briefly
+    scattered,       // ask again: the finger moved or the panel is noisy
+    farFromTargets,  // ask again: no target is anywhere near
+    sameSpotAgain,   // ask again: where an earlier target was touched
+    fitted,          // all five taken and the centre agrees with the fit
+    degenerate,      // failed: the corners give no matrix
+    centreOff,       // failed: the centre disagrees with the fit
 };
 
 // The guided run's logic: the targets in order, which touches count, the
 // fit from the four corners and its check on the centre.
 class CalibrationSession {
 public:
-    CalibrationSession(Size screen, AxisRange x, AxisRange y, TouchRules rules);
+    CalibrationSession(Size screen, AxisRange x, AxisRange y, const TouchRules& touchRules);
 
     Verdict offer(const TouchSummary& touch);
 

@@ -61,7 +61,7 @@ EscapeKeys::~EscapeKeys()
 
 void EscapeKeys::openTerminal()
 {
-    if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &savedTerminal) < 0)
+    if (isatty(STDIN_FILENO) == 0 || tcgetattr(STDIN_FILENO, &savedTerminal) < 0)
         return;
     termios raw = savedTerminal;
     raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
@@ -78,6 +78,7 @@ void EscapeKeys::openKeyboards(const std::string& touchPath)
     DIR* directory = opendir("/dev/input");
     if (!directory)
         return;
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): the program has one thread
     while (const dirent* entry = readdir(directory)) {
         const std::string path = std::string("/dev/input/") + entry->d_name;
         if (eventNumber(entry->d_name) < 0 || path == touchPath)
@@ -91,7 +92,7 @@ void EscapeKeys::openKeyboards(const std::string& touchPath)
     closedir(directory);
 }
 
-bool EscapeKeys::escapeOn(int fd) const
+bool EscapeKeys::escapeOn(int fd)
 {
     if (fd != STDIN_FILENO)
         return escapeEvent(fd);

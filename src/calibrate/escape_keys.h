@@ -21,7 +21,7 @@ public:
 
     const std::vector<int>& fds() const { return descriptors; }
     // Reads what is waiting on fd; true when it was Escape.
-    bool escapeOn(int fd) const;
+    static bool escapeOn(int fd);
 
 private:
     void openTerminal();

@@ -1,5 +1,6 @@
 #include "calibrate/matrix_fit.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 
@@ -42,11 +43,10 @@ Spread deviceSpread(const std::vector<PointPair>& pairs)
 
 bool allFinite(const std::vector<PointPair>& pairs)
 {
-    for (const PointPair& pair : pairs)
-        if (!std::isfinite(pair.device.x) || !std::isfinite(pair.device.y) ||
-            !std::isfinite(pair.screen.x) || !std::isfinite(pair.screen.y))
-            return false;
-    return true;
+    return std::all_of(pairs.begin(), pairs.end(), [](const PointPair& pair) {
+        return std::isfinite(pair.device.x) && std::isfinite(pair.device.y) &&
+               std::isfinite(pair.screen.x) && std::isfinite(pair.screen.y);
+    });
 }
 
 FitResult refusal(const char* why)

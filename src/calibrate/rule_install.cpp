@@ -36,10 +36,9 @@ void writeAll(int fd, const std::string& text, const std::string& path)
 void writeRulesFile(const std::string& text)
 {
     const std::string temporary = std::string(kRulesPath) + ".new";
-    const int fd = checked(open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW |
-                                                       O_CLOEXEC,
-                                kRuleMode),
-                           "cannot create " + temporary);
+    const int fd = checked(
+        open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, kRuleMode),
+        "cannot create " + temporary);
     try {
         checked(fchmod(fd, kRuleMode), "fchmod " + temporary);
         writeAll(fd, text, temporary);

@@ -48,7 +48,7 @@ private:
     void showScreenIfReady();
     void showTarget();
     std::optional<Outcome> readTouches();
-    std::optional<Outcome> judge(const TouchSummary& touch);
+    std::optional<Outcome> judge(const TouchSummary& finished);
     std::optional<Outcome> finish(Verdict verdict);
     std::optional<Outcome> checkKeysAndSignals(const std::vector<pollfd>& ready);
     std::vector<pollfd> waitSet() const;
@@ -73,8 +73,12 @@ TouchRules rulesFrom(const CalibrateOptions& options)
 }
 
 CalibrationLoop::CalibrationLoop(const CalibrateOptions& options, std::ostream& log)
-    : options(options), log(log), touch(options.touchDevice), screen(openScreen(options)),
-      keys(std::string(screen->kind()) != "wayland", touch.path()), sampler(touch.position()),
+    : options(options),
+      log(log),
+      touch(options.touchDevice),
+      screen(openScreen(options)),
+      keys(std::string(screen->kind()) != "wayland", touch.path()),
+      sampler(touch.position()),
       deadline(Clock::now() + std::chrono::seconds(options.timeoutSeconds))
 {
     log << deviceLine(touch.path(), touch.xAxis(), touch.yAxis()) << std::endl;
@@ -158,8 +162,8 @@ std::optional<Outcome> CalibrationLoop::turn()
     if (Clock::now() < deadline)
         return std::nullopt;
     log << "timeout: no touch counted on "
-        << (session ? session->currentTarget().name : "the screen, which never appeared")
-        << " in " << options.timeoutSeconds << " s" << std::endl;
+        << (session ? session->currentTarget().name : "the screen, which never appeared") << " in "
+        << options.timeoutSeconds << " s" << std::endl;
     return Outcome::timedOut;
 }
 
@@ -173,7 +177,7 @@ std::optional<Outcome> CalibrationLoop::checkKeysAndSignals(const std::vector<po
     bool escape = screen->escapePressed();
     for (const pollfd& entry : ready)
         for (const int fd : keys.fds())
-            if (entry.fd == fd && (entry.revents & POLLIN) != 0 && keys.escapeOn(fd))
+            if (entry.fd == fd && (entry.revents & POLLIN) != 0 && EscapeKeys::escapeOn(fd))
                 escape = true;
     if (escape) {
         log << "given up: Escape" << std::endl;

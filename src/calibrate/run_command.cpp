@@ -9,8 +9,6 @@
 
 #include "calibrate/system_error.h"
 
-extern char** environ;
-
 namespace quorin::calibrate {
 
 namespace {
@@ -34,6 +32,7 @@ int waitFor(pid_t child)
 int runCommand(const std::vector<std::string>& command)
 {
     std::vector<char*> argv;
+    argv.reserve(command.size() + 1);
     for (const std::string& argument : command)
         argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);

@@ -1,5 +1,6 @@
 #include "calibrate/signal_watch.h"
 
+#include <pthread.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
@@ -13,12 +14,16 @@ SignalWatch::SignalWatch()
     sigemptyset(&stopping);
     for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
         sigaddset(&stopping, signal);
-    checked(sigprocmask(SIG_BLOCK, &stopping, &previous), "sigprocmask");
+    const int error = pthread_sigmask(SIG_BLOCK, &stopping, &previous);
+    if (error != 0) {
+        errno = error;
+        throwErrno("pthread_sigmask");
+    }
     descriptor = signalfd(-1, &stopping, SFD_NONBLOCK | SFD_CLOEXEC);
     if (descriptor < 0) {
-        const int error = errno;
-        sigprocmask(SIG_SETMASK, &previous, nullptr);
-        errno = error;
+        const int failure = errno;
+        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+        errno = failure;
         throwErrno("signalfd");
     }
 }
@@ -26,7 +31,7 @@ SignalWatch::SignalWatch()
 SignalWatch::~SignalWatch()
 {
     close(descriptor);
-    sigprocmask(SIG_SETMASK, &previous, nullptr);
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
 int SignalWatch::take() const

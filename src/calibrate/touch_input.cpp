@@ -35,11 +35,12 @@ std::vector<InputEntry> inputEntries()
     DIR* directory = opendir(kInputClass);
     if (!directory)
         throwErrno(std::string("cannot list ") + kInputClass);
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): the program has one thread
     while (const dirent* entry = readdir(directory)) {
         const std::string node = entry->d_name;
         if (eventNumber(node) >= 0)
-            entries.push_back({node, fileText(std::string(kInputClass) + "/" + node +
-                                              "/device/name")});
+            entries.push_back(
+                {node, fileText(std::string(kInputClass) + "/" + node + "/device/name")});
     }
     closedir(directory);
     return entries;
@@ -84,7 +85,10 @@ TouchInput::TouchInput(const std::string& path) : nodePath(path.empty() ? findTo
     }
 }
 
-TouchInput::~TouchInput() { close(descriptor); }
+TouchInput::~TouchInput()
+{
+    close(descriptor);
+}
 
 Point TouchInput::position() const
 {

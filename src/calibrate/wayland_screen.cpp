@@ -77,8 +77,8 @@ public:
     bool needsRedraw() override { return std::exchange(redraw, false); }
 
 private:
-    static void global(void* data, wl_registry* registry, std::uint32_t name,
-                       const char* interface, std::uint32_t version);
+    static void global(void* data, wl_registry* registry, std::uint32_t name, const char* interface,
+                       std::uint32_t version);
     static void seatCapabilities(void* data, wl_seat* seat, std::uint32_t capabilities);
     static void key(void* data, wl_keyboard* keyboard, std::uint32_t serial, std::uint32_t time,
                     std::uint32_t key, std::uint32_t state);
@@ -209,9 +209,8 @@ void WaylandScreen::global(void* data, wl_registry* registry, std::uint32_t name
         self->shm = static_cast<wl_shm*>(bind(&wl_shm_interface, 1));
     else if (std::strcmp(interface, xdg_wm_base_interface.name) == 0 && !self->wmBase) {
         self->wmBase = static_cast<xdg_wm_base*>(bind(&xdg_wm_base_interface, kWmBaseVersion));
-        xdg_wm_base_add_listener(self->wmBase,
-                                 &listenerOf<xdg_wm_base_listener>([](auto& l) { l.ping = pong; }),
-                                 self);
+        xdg_wm_base_add_listener(
+            self->wmBase, &listenerOf<xdg_wm_base_listener>([](auto& l) { l.ping = pong; }), self);
     } else if (std::strcmp(interface, wl_seat_interface.name) == 0 && !self->seat) {
         self->seat = static_cast<wl_seat*>(bind(&wl_seat_interface, kSeatVersion));
         wl_seat_add_listener(self->seat, &listenerOf<wl_seat_listener>([](auto& l) {
@@ -253,10 +252,9 @@ void WaylandScreen::makeWindow()
 {
     surface = wl_compositor_create_surface(compositor);
     windowSurface = xdg_wm_base_get_xdg_surface(wmBase, surface);
-    xdg_surface_add_listener(windowSurface, &listenerOf<xdg_surface_listener>([](auto& l) {
-                                 l.configure = surfaceConfigure;
-                             }),
-                             this);
+    xdg_surface_add_listener(
+        windowSurface,
+        &listenerOf<xdg_surface_listener>([](auto& l) { l.configure = surfaceConfigure; }), this);
     toplevel = xdg_surface_get_toplevel(windowSurface);
     xdg_toplevel_add_listener(toplevel, &listenerOf<xdg_toplevel_listener>([](auto& l) {
                                   l.configure = toplevelConfigure;

@@ -27,11 +27,11 @@ void expectMatrixNear(const Matrix& actual, const Matrix& expected, double toler
 TEST(MatrixFit, RecoversEveryMountingFromTheFourCorners)
 {
     const Matrix mountings[] = {
-        {1, 0, 0, 0, 1, 0},                    // as it should be
-        {-1, 0, 1, 0, -1, 1},                  // turned by 180 degrees
-        {0, -1, 1, 1, 0, 0},                   // turned by 90 degrees clockwise
-        {0, 1, 0, -1, 0, 1},                   // anticlockwise
-        {-1, 0, 1, 0, 1, 0},                   // mirrored left to right
+        {1, 0, 0, 0, 1, 0},                        // as it should be
+        {-1, 0, 1, 0, -1, 1},                      // turned by 180 degrees
+        {0, -1, 1, 1, 0, 0},                       // turned by 90 degrees clockwise
+        {0, 1, 0, -1, 0, 1},                       // anticlockwise
+        {-1, 0, 1, 0, 1, 0},                       // mirrored left to right
         {0, -1.0309, 1.0103, 1.0309, 0, -0.0103},  // turned and 3 % off
         {0.98, 0.02, -0.01, -0.03, 1.05, 0.02},    // slightly skewed
     };

@@ -67,10 +67,10 @@ TEST(TouchSampler, AveragesTheReportsWhileTheFingerIsDown)
 TEST(TouchSampler, CarriesThePositionOverWhenTheKernelReportsNoChange)
 {
     TouchSampler sampler({300, 400});
-    const std::vector<TouchSummary> touches = feedAll(
-        sampler, {event(EV_KEY, BTN_TOUCH, 1), event(EV_SYN, SYN_REPORT, 0),
-                  event(EV_ABS, ABS_Y, 410), event(EV_SYN, SYN_REPORT, 0),
-                  event(EV_KEY, BTN_TOUCH, 0), event(EV_SYN, SYN_REPORT, 0)});
+    const std::vector<TouchSummary> touches =
+        feedAll(sampler, {event(EV_KEY, BTN_TOUCH, 1), event(EV_SYN, SYN_REPORT, 0),
+                          event(EV_ABS, ABS_Y, 410), event(EV_SYN, SYN_REPORT, 0),
+                          event(EV_KEY, BTN_TOUCH, 0), event(EV_SYN, SYN_REPORT, 0)});
     ASSERT_EQ(touches.size(), 1U);
     EXPECT_EQ(touches[0].samples, 2);
     EXPECT_DOUBLE_EQ(touches[0].mean.x, 300);
@@ -116,7 +116,10 @@ Point turnedPanel(double px, double py)
     return {(0.97 * y + 0.01) * 4096, (1 - (0.97 * x + 0.02)) * 4096};
 }
 
-TouchSummary heldTouch(Point raw) { return {5, raw, 1.5}; }
+TouchSummary heldTouch(Point raw)
+{
+    return {5, raw, 1.5};
+}
 
 TouchSummary touchOn(const CalibrationSession& session)
 {

@@ -47,14 +47,14 @@ TEST(MatrixText, RuleMatchesTheDeviceAsTheShippedExampleDoes)
 TEST(DeviceLookup, FindsTheLowestEventNodeWithTheName)
 {
     const std::vector<InputEntry> entries = {
-        {"input7", "uinput-touch\n"},    {"mouse0", "uinput-touch\n"},
-        {"event12", "uinput-touch\n"},   {"event3", "AT Translated Set 2 keyboard\n"},
-        {"event4", "uinput-touch\n"},    {"event5", "uinput-touch-2\n"},
+        {"input7", "uinput-touch\n"},  {"mouse0", "uinput-touch\n"},
+        {"event12", "uinput-touch\n"}, {"event3", "AT Translated Set 2 keyboard\n"},
+        {"event4", "uinput-touch\n"},  {"event5", "uinput-touch-2\n"},
         {"event40", "uinput-touch\n"},
     };
     EXPECT_EQ(findEventNode(entries, "uinput-touch"), "/dev/input/event4");
-    EXPECT_FALSE(findEventNode({{"event3", "keyboard\n"}, {"input1", "uinput-touch\n"}},
-                               "uinput-touch"));
+    EXPECT_FALSE(
+        findEventNode({{"event3", "keyboard\n"}, {"input1", "uinput-touch\n"}}, "uinput-touch"));
     EXPECT_FALSE(findEventNode({}, "uinput-touch"));
     EXPECT_EQ(eventNumber("event0"), 0);
     for (const char* other : {"event", "event-1", "event1a", "events1", "event12345678", ""})
