@@ -10,7 +10,7 @@ CalibrationSession::CalibrationSession(Size screen, AxisRange x, AxisRange y,
     : screenSize(screen),
       xAxis(x),
       yAxis(y),
-      rules(rules),
+      rules(touchRules),
       placed(placeTargets(screen))
 {
 }
