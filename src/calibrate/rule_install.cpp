@@ -17,6 +17,7 @@ namespace {
 
 constexpr const char* kService = "quorinDaemon.service";
 constexpr mode_t kRuleMode = 0644;
+constexpr int kNotStarted = 127;
 
 void writeAll(int fd, const std::string& text, const std::string& path)
 {
@@ -55,6 +56,8 @@ void writeRulesFile(const std::string& text)
 void mustRun(const std::vector<std::string>& command)
 {
     const int status = runCommand(command);
+    if (status == kNotStarted)
+        throw CalibrationFailure("cannot run " + command[0] + " (is it installed?)");
     if (status != 0)
         throw CalibrationFailure(command[0] + " " + command[1] + " failed (status " +
                                  std::to_string(status) + ")");

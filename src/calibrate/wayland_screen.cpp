@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 #include <wayland-client.h>
 
@@ -23,19 +24,29 @@ constexpr std::uint32_t kCompositorVersion = 4;
 constexpr std::uint32_t kSeatVersion = 4;
 constexpr std::uint32_t kWmBaseVersion = 1;
 
-// One frame's pixels, freed when the compositor releases them.
+// One picture's pixels, kept until the compositor releases them or the
+// window goes.
 struct ShmFrame {
+    ShmFrame() = default;
+    ShmFrame(const ShmFrame&) = delete;
+    ShmFrame& operator=(const ShmFrame&) = delete;
+    ~ShmFrame()
+    {
+        if (buffer)
+            wl_buffer_destroy(buffer);
+        if (pixels != MAP_FAILED)
+            munmap(pixels, bytes);
+    }
+
     wl_buffer* buffer = nullptr;
     void* pixels = MAP_FAILED;
     std::size_t bytes = 0;
+    bool released = false;
 };
 
 void releaseFrame(void* data, wl_buffer* /*buffer*/)
 {
-    auto* frame = static_cast<ShmFrame*>(data);
-    wl_buffer_destroy(frame->buffer);
-    munmap(frame->pixels, frame->bytes);
-    delete frame;  // the compositor held it until now
+    static_cast<ShmFrame*>(data)->released = true;
 }
 
 const wl_buffer_listener& frameListener()
@@ -89,7 +100,7 @@ private:
 
     void bindGlobals();
     void makeWindow();
-    ShmFrame* newFrame(Size frameSize);
+    ShmFrame& newFrame(Size frameSize);
     void checkConnection();
 
     wl_display* display;
@@ -102,6 +113,7 @@ private:
     wl_surface* surface = nullptr;
     xdg_surface* windowSurface = nullptr;
     xdg_toplevel* toplevel = nullptr;
+    std::vector<std::unique_ptr<ShmFrame>> frames;
     Size current;
     Size offered;  // the size of the last toplevel configure, 0x0: ours to choose
     bool redraw = false;
@@ -152,6 +164,7 @@ void repeatInfo(void* /*data*/, wl_keyboard* /*keyboard*/, std::int32_t /*rate*/
 
 WaylandScreen::~WaylandScreen()
 {
+    frames.clear();
     if (toplevel)
         xdg_toplevel_destroy(toplevel);
     if (windowSurface)
@@ -292,16 +305,18 @@ void WaylandScreen::surfaceConfigure(void* data, xdg_surface* surface, std::uint
         wl_surface_commit(self->surface);
 }
 
-ShmFrame* WaylandScreen::newFrame(Size frameSize)
+ShmFrame& WaylandScreen::newFrame(Size frameSize)
 {
+    frames.erase(std::remove_if(frames.begin(), frames.end(),
+                                [](const std::unique_ptr<ShmFrame>& old) { return old->released; }),
+                 frames.end());
     const int stride = frameSize.width * 4;
-    auto* frame = new ShmFrame;  // freed by releaseFrame
+    auto frame = std::make_unique<ShmFrame>();
     frame->bytes = static_cast<std::size_t>(stride) * static_cast<std::size_t>(frameSize.height);
     const int fd = sharedMemory(frame->bytes);
     frame->pixels = mmap(nullptr, frame->bytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
     if (frame->pixels == MAP_FAILED) {
         close(fd);
-        delete frame;
         throwErrno("mmap of the Wayland buffer");
     }
     wl_shm_pool* pool = wl_shm_create_pool(shm, fd, static_cast<std::int32_t>(frame->bytes));
@@ -309,22 +324,23 @@ ShmFrame* WaylandScreen::newFrame(Size frameSize)
                                               WL_SHM_FORMAT_XRGB8888);
     wl_shm_pool_destroy(pool);
     close(fd);
-    wl_buffer_add_listener(frame->buffer, &frameListener(), frame);
-    return frame;
+    wl_buffer_add_listener(frame->buffer, &frameListener(), frame.get());
+    frames.push_back(std::move(frame));
+    return *frames.back();
 }
 
 void WaylandScreen::draw(int x, int y)
 {
     if (current.width == 0)
         return;
-    ShmFrame* frame = newFrame(current);
+    ShmFrame& frame = newFrame(current);
     Canvas canvas;
-    canvas.pixels = static_cast<std::uint8_t*>(frame->pixels);
+    canvas.pixels = static_cast<std::uint8_t*>(frame.pixels);
     canvas.width = current.width;
     canvas.height = current.height;
     canvas.stride = current.width * 4;
     drawTargetPicture(canvas, x, y);
-    wl_surface_attach(surface, frame->buffer, 0, 0);
+    wl_surface_attach(surface, frame.buffer, 0, 0);
     wl_surface_damage(surface, 0, 0, current.width, current.height);
     wl_surface_commit(surface);
     checkConnection();
