@@ -7,6 +7,7 @@
 // rest are only counted.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <ostream>
@@ -74,7 +75,9 @@ long decodeLine(const std::string& line, std::size_t readSize, std::ostream& rep
             std::min({readSize, line.size() - done, quorin::roomForNextRead(frameText)});
         quorin::appendReceived(frameText, line.data() + done, count);
         done += count;
-        while (const auto batch = quorin::decodeFrame(frameText, synced, badRecords)) {
+        // A mutable batch: newer releases of the library deprecate keeping
+        // a const value from being optimised away.
+        while (auto batch = quorin::decodeFrame(frameText, synced, badRecords)) {
             benchmark::DoNotOptimize(*batch);
             ++decoded;
         }

@@ -1,5 +1,7 @@
 #include "daemon/service_monitor.h"
 
+#include <algorithm>
+
 #include "daemon/quorin_daemon.h"
 #include "daemon/service_notify.h"
 #include "daemon/status_line.h"

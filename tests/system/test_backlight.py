@@ -5,7 +5,7 @@ import time
 
 import pytest
 
-from sandbox import LOG_FILE, LOG_USER_ERR, wait_for
+from sandbox import LOG_FILE, LOG_USER_ERR, stable_text, wait_for
 
 CONTROL = "/tmp/backlight"
 
@@ -113,8 +113,8 @@ def test_request_on_a_dead_line_is_reported_and_exit_still_stops(daemon):
     daemon.hang_up()
     request(daemon, "60\n")
     priority, _, message = daemon.wait_syslog("Exception")
-    assert (priority, message) == (LOG_USER_ERR, "Exception: write: Input/output error")
-    wait_for(lambda: "Exception: write: Input/output error\n" in daemon.read(LOG_FILE))
+    assert (priority, stable_text(message)) == (LOG_USER_ERR, "Exception: write: Input/output error")
+    wait_for(lambda: "Exception: write: Input/output error\n" in stable_text(daemon.read(LOG_FILE)))
     time.sleep(0.2)
     assert len([m for _, _, m in daemon.syslog() if m.startswith("Exception")]) == 1, \
         "a failing text is not retried"

@@ -7,7 +7,8 @@ import termios
 import pytest
 
 from quorin_sim import STARTUP_COMMAND, brightness_command, brightness_level, encode_record
-from sandbox import DAEMON, LOG_FILE, LOG_USER_INFO, SEPARATOR, STUB, STUB_LOG, wait_for
+from sandbox import (DAEMON, LOG_FILE, LOG_USER_INFO, SEPARATOR, STUB, STUB_LOG, stable_text,
+                     wait_for)
 
 
 def ready(sandbox, process):
@@ -56,7 +57,7 @@ def test_device_option_names_the_line(sandbox):
 
     process = sandbox.start_foreground()
     assert process.wait(10) == 1
-    assert process.stderr.read() == "Exception: open: No such file or directory\n"
+    assert stable_text(process.stderr.read()) == "Exception: open: No such file or directory\n"
 
 
 def test_log_file_behind_a_link_is_refused_in_the_foreground_too(sandbox):

@@ -1,7 +1,8 @@
-"""A Debian 12 guest booted with systemd and udev, where the package is
-installed and run as users run it.
+"""A Debian guest booted with systemd and udev, where the package is
+installed and run as users run it: Debian 12 "bookworm" or 13 "trixie"
+(QUORIN_SUITE), each on its own release's kernel and systemd.
 
-Debian's kernel (guest_kernel.py) boots a small first stage that loads the
+That kernel (guest_kernel.py) boots a small first stage that loads the
 virtio disk's modules and switches to the root file system on that disk:
 a minimal Debian made by mmdebstrap, cached as an ext4 image. qemu writes
 to a snapshot of it, so the cache stays clean while the guest's own
@@ -10,7 +11,7 @@ stage and is copied to /root on every boot. The shell channel on the
 third serial port is a service of the guest's (guest_shell.sh); the host
 plays the controller on the first, as for the busybox guest.
 
-    /usr/bin/python3 tests/vm/debian_guest.py    # builds the image, prints its path
+    /usr/bin/python3 tests/vm/debian_guest.py [SUITE]   # builds the image, prints its path
 """
 import hashlib
 import json
@@ -24,10 +25,10 @@ import tempfile
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 import guest_kernel  # noqa: E402
-from guest import Guest, busybox_root, pack_initramfs  # noqa: E402
+from guest import Guest, add_modules, busybox_root, pack_initramfs  # noqa: E402
 
-PACKAGES = ("systemd", "systemd-sysv", "udev", "kmod", "procps", "libinput-tools",
-            "libboost-thread1.74.0", "libsystemd0")
+PACKAGES = ("systemd", "systemd-sysv", "udev", "kmod", "procps", "libinput-tools", "libsystemd0")
+DEFAULT_SUITE = "bookworm"
 SHELL_UNIT = """[Unit]
 Description=Test harness shell on ttyS2
 After=multi-user.target
@@ -37,36 +38,42 @@ ExecStart=/usr/local/sbin/guest-shell
 """
 
 
-def image_key(abi):
-    text = repr((PACKAGES, SHELL_UNIT, sorted(guest_kernel.FLAVOURS["amd64"].modules),
+def image_key(kernel_dir, suite):
+    text = repr((PACKAGES, SHELL_UNIT, guest_kernel.module_index(kernel_dir)["modules"],
                  open(os.path.join(HERE, "guest_shell.sh")).read()))
-    return "debian-%s-%s" % (abi, hashlib.sha256(text.encode()).hexdigest()[:12])
+    return "debian-%s-%s-%s" % (suite, os.path.basename(kernel_dir),
+                                hashlib.sha256(text.encode()).hexdigest()[:12])
 
 
-def root_tar():
-    """mmdebstrap's tarball of the packages, cached: the image is remade
-    from it whenever the guest's own additions change."""
-    digest = hashlib.sha256(repr(PACKAGES).encode()).hexdigest()[:12]
-    tar = os.path.join(guest_kernel.cache_root(), "debian-bookworm-%s.tar" % digest)
+def root_tar(suite, variant="minbase", packages=PACKAGES):
+    """mmdebstrap's tarball of a release with the packages, cached: an
+    image is remade from it whenever the guest's own additions change."""
+    digest = hashlib.sha256(repr(packages).encode()).hexdigest()[:12]
+    tar = os.path.join(guest_kernel.cache_root(), "debian-%s-%s-%s.tar" % (suite, variant, digest))
     if not os.path.exists(tar):
-        subprocess.run(["mmdebstrap", "--quiet", "--variant=minbase", "--format=tar",
-                        "--include=" + ",".join(PACKAGES), "bookworm", tar + ".part"], check=True)
+        os.makedirs(os.path.dirname(tar), exist_ok=True)
+        include = ["--include=" + ",".join(packages)] if packages else []
+        subprocess.run(["mmdebstrap", "--quiet", "--variant=" + variant, "--format=tar",
+                        *include, suite, tar + ".part"], check=True)
         os.rename(tar + ".part", tar)
     return tar
 
 
-def install_modules(root, kernel_dir, abi, modules):
-    for name, path in modules.items():
-        target = os.path.join(root, "lib", "modules", abi, path)
+def install_modules(root, kernel_dir):
+    """Every module kept of the kernel, where its release looks for it."""
+    index = guest_kernel.module_index(kernel_dir)
+    for module in index["modules"].values():
+        target = os.path.join(root, "lib", "modules", index["release"], module["path"])
         os.makedirs(os.path.dirname(target), exist_ok=True)
-        shutil.copy(os.path.join(kernel_dir, name), target)
+        shutil.copy(os.path.join(kernel_dir, "modules", module["path"]), target)
+    return index["release"]
 
 
-def prepare_root(root, kernel_dir, abi):
+def prepare_root(root, kernel_dir):
     """The guest's own additions: the kernel's modules, the shell channel
     enabled, the disk as its root."""
-    install_modules(root, kernel_dir, abi, guest_kernel.FLAVOURS["amd64"].modules)
-    subprocess.run(["chroot", root, "depmod", abi], capture_output=True, check=True)
+    release = install_modules(root, kernel_dir)
+    subprocess.run(["chroot", root, "depmod", release], capture_output=True, check=True)
     shell = os.path.join(root, "usr", "local", "sbin", "guest-shell")
     shutil.copy(os.path.join(HERE, "guest_shell.sh"), shell)
     os.chmod(shell, 0o755)
@@ -80,17 +87,16 @@ def prepare_root(root, kernel_dir, abi):
         f.write("guest\n")
 
 
-def disk_image(kernel_dir):
+def disk_image(kernel_dir, suite):
     """The cached root file system image, built on first use."""
-    abi = os.path.basename(kernel_dir)
-    image = os.path.join(guest_kernel.cache_root(), image_key(abi) + ".ext4")
+    image = os.path.join(guest_kernel.cache_root(), image_key(kernel_dir, suite) + ".ext4")
     if os.path.exists(image):
         return image
     with tempfile.TemporaryDirectory(dir=guest_kernel.cache_root()) as work:
         root = os.path.join(work, "root")
         os.mkdir(root)
-        subprocess.run(["tar", "-x", "-C", root, "-f", root_tar()], check=True)
-        prepare_root(root, kernel_dir, abi)
+        subprocess.run(["tar", "-x", "-C", root, "-f", root_tar(suite)], check=True)
+        prepare_root(root, kernel_dir)
         partial = os.path.join(work, "image")
         subprocess.run(["mke2fs", "-q", "-t", "ext4", "-d", root, "-L", "root", partial, "2G"],
                        check=True)
@@ -102,12 +108,8 @@ def first_stage(kernel_dir, files, target):
     """busybox, the disk's modules, the files for /root and first_stage.sh
     as /init."""
     with tempfile.TemporaryDirectory() as root:
-        busybox_root(root, "first_stage.sh", "/bin/busybox", ("root", "lib/modules"))
-        modules = os.path.join(root, "lib", "modules")
-        for name in guest_kernel.DISK_MODULES:
-            shutil.copy(os.path.join(kernel_dir, name), modules)
-        with open(os.path.join(modules, "load"), "w") as f:
-            f.write("".join(name[:-3] + "\n" for name in guest_kernel.DISK_MODULES))
+        busybox_root(root, "first_stage.sh", "/bin/busybox", ("root",))
+        add_modules(root, kernel_dir, guest_kernel.DISK_MODULES)
         for name, path in files.items():
             shutil.copy(path, os.path.join(root, "root", name))
         return pack_initramfs(root, target)
@@ -116,14 +118,14 @@ def first_stage(kernel_dir, files, target):
 class DebianGuest(Guest):
     reboots = True
 
-    def __init__(self, files):
+    def __init__(self, files, suite=None):
         """`files`: name in the guest's /root to path on the host."""
         self.files = files
         self.monitor_socket = None
-        super().__init__(build_dir=None, arch="amd64")
+        super().__init__(build_dir=None, arch="amd64", suite=suite or DEFAULT_SUITE)
 
     def initramfs(self, build_dir, target):
-        self.image = disk_image(self.kernel_dir)
+        self.image = disk_image(self.kernel_dir, self.suite)
         return first_stage(self.kernel_dir, self.files, target)
 
     def memory_mib(self):
@@ -185,4 +187,5 @@ class DebianGuest(Guest):
 
 
 if __name__ == "__main__":
-    print(disk_image(guest_kernel.kernel_dir("amd64")))
+    release = sys.argv[1] if len(sys.argv) > 1 else DEFAULT_SUITE
+    print(disk_image(guest_kernel.kernel_dir("amd64", release), release))

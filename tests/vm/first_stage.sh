@@ -9,7 +9,7 @@ mount -t proc proc /proc
 mount -t sysfs sysfs /sys
 mount -t devtmpfs devtmpfs /dev
 for module in $(cat /lib/modules/load); do
-    insmod "/lib/modules/$module.ko" || fail "insmod $module"
+    insmod "/lib/modules/$module" || fail "insmod $module"
 done
 for _ in $(seq 100); do [ -b /dev/vda ] && break; sleep 0.05; done
 mkdir /newroot

@@ -139,6 +139,18 @@ def pack_initramfs(root, target):
     return target
 
 
+def add_modules(root, kernel_dir, names):
+    """The modules and what they depend on in the initramfs's /lib/modules,
+    with the list /init loads them by, in order."""
+    directory = os.path.join(root, "lib", "modules")
+    os.makedirs(directory, exist_ok=True)
+    order = guest_kernel.load_order(kernel_dir, names)
+    for path in order:
+        shutil.copy(os.path.join(kernel_dir, "modules", path), directory)
+    with open(os.path.join(directory, "load"), "w") as f:
+        f.write("".join(os.path.basename(path) + "\n" for path in order))
+
+
 def build_initramfs(build_dir, kernel_dir, target, busybox="/bin/busybox"):
     """The guest's whole root file system."""
     strip = build_setting(build_dir, "CMAKE_STRIP") or "strip"
@@ -147,8 +159,7 @@ def build_initramfs(build_dir, kernel_dir, target, busybox="/bin/busybox"):
         for program in ("quorinDaemon", os.path.join("tests", "vm", "evdev_reader")):
             subprocess.run([strip, "-o", os.path.join(root, "bin", os.path.basename(program)),
                             os.path.join(build_dir, program)], check=True)
-        for module in ("evdev.ko", "uinput.ko"):
-            shutil.copy(os.path.join(kernel_dir, module), os.path.join(root, "lib"))
+        add_modules(root, kernel_dir, guest_kernel.INPUT_MODULES)
         return pack_initramfs(root, target)
 
 
@@ -170,10 +181,13 @@ class Guest:
     initramfs(), memory_mib(), kernel_command_line() or devices()."""
     reboots = False  # a reboot ends qemu unless the guest is meant to come back
 
-    def __init__(self, build_dir, arch=None):
+    def __init__(self, build_dir, arch=None, suite=None):
+        """`suite`: the Debian release whose kernel boots, the host's own
+        by default."""
         self.arch = arch or build_arch(build_dir)
+        self.suite = suite
         self.platform = PLATFORMS[self.arch]
-        self.kernel_dir = guest_kernel.kernel_dir(self.arch)
+        self.kernel_dir = guest_kernel.kernel_dir(self.arch, suite)
         self.abi = os.path.basename(self.kernel_dir)
         self.work = tempfile.mkdtemp(prefix="quorin-vm-")
         self.qemu = None

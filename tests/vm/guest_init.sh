@@ -9,8 +9,9 @@ export PATH=/bin
 mount -t proc proc /proc
 mount -t sysfs sysfs /sys
 mount -t devtmpfs devtmpfs /dev
-insmod /lib/evdev.ko
-insmod /lib/uinput.ko
+for module in $(cat /lib/modules/load); do
+    insmod "/lib/modules/$module"
+done
 # The daemon's system log lands in /tmp/syslog.
 syslogd -O /tmp/syslog
 
