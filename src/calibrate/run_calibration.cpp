@@ -150,7 +150,9 @@ std::optional<Outcome> CalibrationLoop::turn()
     screen->beforePoll();
     const int ready = poll(set.data(), set.size(), millisecondsLeft());
     const int pollError = errno;
-    screen->afterPoll(screen->pollFd() >= 0 && (set.back().revents & POLLIN) != 0);
+    // A hung-up connection counts as readable: reading it reports the loss.
+    screen->afterPoll(screen->pollFd() >= 0 &&
+                      (set.back().revents & (POLLIN | POLLERR | POLLHUP)) != 0);
     errno = pollError;
     if (ready < 0 && errno != EINTR)
         throwErrno("poll");
