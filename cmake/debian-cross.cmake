@@ -11,3 +11,8 @@ set(CMAKE_CXX_COMPILER ${QUORIN_GNU_TYPE}-g++)
 # the host's.
 set(CMAKE_LIBRARY_ARCHITECTURE ${QUORIN_GNU_TYPE})
 set(CMAKE_CROSSCOMPILING_EMULATOR ${QUORIN_QEMU_USER} -L /usr/${QUORIN_GNU_TYPE})
+# pkg-config then answers for the target too: its multiarch .pc files
+# and the architecture-independent ones (wayland-protocols), never the
+# build machine's libraries.
+set(ENV{PKG_CONFIG_LIBDIR} "/usr/lib/${QUORIN_GNU_TYPE}/pkgconfig:/usr/share/pkgconfig")
+set(ENV{PKG_CONFIG_PATH} "")

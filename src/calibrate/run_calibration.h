@@ -1,0 +1,22 @@
+#pragma once
+
+#include <ostream>
+
+#include "calibrate/calibrate_options.h"
+#include "calibrate/geometry.h"
+
+namespace quorin::calibrate {
+
+enum class Outcome { calibrated, failed, givenUp, timedOut };
+
+struct RunResult {
+    Outcome outcome = Outcome::failed;
+    Matrix matrix{};
+};
+
+// The guided run: the targets on the screen, the touches read from the
+// device, the log on `log`. Throws when the device or the screen cannot
+// be had.
+RunResult runCalibration(const CalibrateOptions& options, std::ostream& log);
+
+}  // namespace quorin::calibrate

@@ -1,0 +1,392 @@
+#include "calibrate/wayland_screen.h"
+
+#include <linux/input-event-codes.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+#include <wayland-client.h>
+
+#include "calibrate/canvas.h"
+#include "calibrate/system_error.h"
+#include "xdg-shell-client-protocol.h"
+
+namespace quorin::calibrate {
+
+namespace {
+
+constexpr std::uint32_t kCompositorVersion = 4;
+constexpr std::uint32_t kSeatVersion = 4;
+constexpr std::uint32_t kWmBaseVersion = 1;
+
+// One picture's pixels, kept until the compositor releases them or the
+// window goes.
+struct ShmFrame {
+    ShmFrame() = default;
+    ShmFrame(const ShmFrame&) = delete;
+    ShmFrame& operator=(const ShmFrame&) = delete;
+    ~ShmFrame()
+    {
+        if (buffer)
+            wl_buffer_destroy(buffer);
+        if (pixels != MAP_FAILED)
+            munmap(pixels, bytes);
+    }
+
+    wl_buffer* buffer = nullptr;
+    void* pixels = MAP_FAILED;
+    std::size_t bytes = 0;
+    bool released = false;
+};
+
+void releaseFrame(void* data, wl_buffer* /*buffer*/)
+{
+    static_cast<ShmFrame*>(data)->released = true;
+}
+
+const wl_buffer_listener& frameListener()
+{
+    static const wl_buffer_listener listener = [] {
+        wl_buffer_listener l{};
+        l.release = releaseFrame;
+        return l;
+    }();
+    return listener;
+}
+
+int sharedMemory(std::size_t bytes)
+{
+    const int fd = checked(memfd_create("quorin-calibrate", MFD_CLOEXEC), "memfd_create");
+    if (ftruncate(fd, static_cast<off_t>(bytes)) < 0) {
+        const int error = errno;
+        close(fd);
+        errno = error;
+        throwErrno("ftruncate");
+    }
+    return fd;
+}
+
+class WaylandScreen : public Screen {
+public:
+    explicit WaylandScreen(wl_display* display) : display(display) {}
+    ~WaylandScreen() override;
+
+    void start();
+    const char* kind() const override { return "wayland"; }
+    Size size() const override { return current; }
+    void draw(int x, int y) override;
+    int pollFd() const override { return wl_display_get_fd(display); }
+    void beforePoll() override;
+    void afterPoll(bool readable) override;
+    bool escapePressed() const override { return escape; }
+    bool closed() const override { return isClosed; }
+    bool needsRedraw() override { return std::exchange(redraw, false); }
+
+private:
+    static void global(void* data, wl_registry* registry, std::uint32_t name, const char* interface,
+                       std::uint32_t version);
+    static void seatCapabilities(void* data, wl_seat* seat, std::uint32_t capabilities);
+    static void key(void* data, wl_keyboard* keyboard, std::uint32_t serial, std::uint32_t time,
+                    std::uint32_t key, std::uint32_t state);
+    static void toplevelConfigure(void* data, xdg_toplevel* toplevel, std::int32_t width,
+                                  std::int32_t height, wl_array* states);
+    static void surfaceConfigure(void* data, xdg_surface* surface, std::uint32_t serial);
+    static void toplevelClose(void* data, xdg_toplevel* toplevel);
+
+    void bindGlobals();
+    void makeWindow();
+    ShmFrame& newFrame(Size frameSize);
+    void checkConnection();
+
+    wl_display* display;
+    wl_registry* registry = nullptr;
+    wl_compositor* compositor = nullptr;
+    wl_shm* shm = nullptr;
+    xdg_wm_base* wmBase = nullptr;
+    wl_seat* seat = nullptr;
+    wl_keyboard* keyboard = nullptr;
+    wl_surface* surface = nullptr;
+    xdg_surface* windowSurface = nullptr;
+    xdg_toplevel* toplevel = nullptr;
+    std::vector<std::unique_ptr<ShmFrame>> frames;
+    Size current;
+    Size offered;  // the size of the last toplevel configure, 0x0: ours to choose
+    bool redraw = false;
+    bool escape = false;
+    bool isClosed = false;
+};
+
+template <typename Listener, typename Fill> const Listener& listenerOf(Fill fill)
+{
+    static const Listener listener = [&fill] {
+        Listener l{};
+        fill(l);
+        return l;
+    }();
+    return listener;
+}
+
+void ignoreRemoval(void* /*data*/, wl_registry* /*registry*/, std::uint32_t /*name*/) {}
+void pong(void* /*data*/, xdg_wm_base* base, std::uint32_t serial)
+{
+    xdg_wm_base_pong(base, serial);
+}
+void seatName(void* /*data*/, wl_seat* /*seat*/, const char* /*name*/) {}
+void keymap(void* /*data*/, wl_keyboard* /*keyboard*/, std::uint32_t /*format*/, int fd,
+            std::uint32_t /*size*/)
+{
+    close(fd);
+}
+void keyboardEnter(void* /*data*/, wl_keyboard* /*keyboard*/, std::uint32_t /*serial*/,
+                   wl_surface* /*surface*/, wl_array* /*keys*/)
+{
+}
+void keyboardLeave(void* /*data*/, wl_keyboard* /*keyboard*/, std::uint32_t /*serial*/,
+                   wl_surface* /*surface*/)
+{
+}
+void modifiers(void* /*data*/, wl_keyboard* /*keyboard*/, std::uint32_t /*serial*/,
+               std::uint32_t /*depressed*/, std::uint32_t /*latched*/, std::uint32_t /*locked*/,
+               std::uint32_t /*group*/)
+{
+}
+void repeatInfo(void* /*data*/, wl_keyboard* /*keyboard*/, std::int32_t /*rate*/,
+                std::int32_t /*delay*/)
+{
+}
+
+}  // namespace
+
+WaylandScreen::~WaylandScreen()
+{
+    frames.clear();
+    if (toplevel)
+        xdg_toplevel_destroy(toplevel);
+    if (windowSurface)
+        xdg_surface_destroy(windowSurface);
+    if (surface)
+        wl_surface_destroy(surface);
+    if (keyboard)
+        wl_keyboard_destroy(keyboard);
+    if (seat)
+        wl_seat_destroy(seat);
+    if (wmBase)
+        xdg_wm_base_destroy(wmBase);
+    if (shm)
+        wl_shm_destroy(shm);
+    if (compositor)
+        wl_compositor_destroy(compositor);
+    if (registry)
+        wl_registry_destroy(registry);
+    wl_display_flush(display);
+    wl_display_disconnect(display);
+}
+
+void WaylandScreen::start()
+{
+    bindGlobals();
+    makeWindow();
+}
+
+void WaylandScreen::bindGlobals()
+{
+    registry = wl_display_get_registry(display);
+    wl_registry_add_listener(registry, &listenerOf<wl_registry_listener>([](auto& l) {
+                                 l.global = global;
+                                 l.global_remove = ignoreRemoval;
+                             }),
+                             this);
+    if (wl_display_roundtrip(display) < 0)
+        throwErrno("Wayland: the compositor did not answer");
+    if (!compositor || !shm || !wmBase)
+        throw CalibrationFailure("Wayland: the compositor offers no wl_compositor, wl_shm or "
+                                 "xdg_wm_base (xdg-shell)");
+}
+
+void WaylandScreen::global(void* data, wl_registry* registry, std::uint32_t name,
+                           const char* interface, std::uint32_t version)
+{
+    auto* self = static_cast<WaylandScreen*>(data);
+    const auto bind = [&](const wl_interface* type, std::uint32_t wanted) {
+        return wl_registry_bind(registry, name, type, std::min(version, wanted));
+    };
+    if (std::strcmp(interface, wl_compositor_interface.name) == 0 && !self->compositor)
+        self->compositor =
+            static_cast<wl_compositor*>(bind(&wl_compositor_interface, kCompositorVersion));
+    else if (std::strcmp(interface, wl_shm_interface.name) == 0 && !self->shm)
+        self->shm = static_cast<wl_shm*>(bind(&wl_shm_interface, 1));
+    else if (std::strcmp(interface, xdg_wm_base_interface.name) == 0 && !self->wmBase) {
+        self->wmBase = static_cast<xdg_wm_base*>(bind(&xdg_wm_base_interface, kWmBaseVersion));
+        xdg_wm_base_add_listener(
+            self->wmBase, &listenerOf<xdg_wm_base_listener>([](auto& l) { l.ping = pong; }), self);
+    } else if (std::strcmp(interface, wl_seat_interface.name) == 0 && !self->seat) {
+        self->seat = static_cast<wl_seat*>(bind(&wl_seat_interface, kSeatVersion));
+        wl_seat_add_listener(self->seat, &listenerOf<wl_seat_listener>([](auto& l) {
+                                 l.capabilities = seatCapabilities;
+                                 l.name = seatName;
+                             }),
+                             self);
+    }
+}
+
+void WaylandScreen::seatCapabilities(void* data, wl_seat* seat, std::uint32_t capabilities)
+{
+    auto* self = static_cast<WaylandScreen*>(data);
+    if ((capabilities & WL_SEAT_CAPABILITY_KEYBOARD) == 0 || self->keyboard)
+        return;
+    self->keyboard = wl_seat_get_keyboard(seat);
+    wl_keyboard_add_listener(self->keyboard, &listenerOf<wl_keyboard_listener>([](auto& l) {
+                                 l.keymap = keymap;
+                                 l.enter = keyboardEnter;
+                                 l.leave = keyboardLeave;
+                                 l.key = key;
+                                 l.modifiers = modifiers;
+                                 l.repeat_info = repeatInfo;
+                             }),
+                             self);
+}
+
+void WaylandScreen::key(void* data, wl_keyboard* /*keyboard*/, std::uint32_t /*serial*/,
+                        std::uint32_t /*time*/, std::uint32_t key, std::uint32_t state)
+{
+    if (key == KEY_ESC && state == WL_KEYBOARD_KEY_STATE_PRESSED)
+        static_cast<WaylandScreen*>(data)->escape = true;
+}
+
+// Full screen from the first commit on, so that the compositor's first
+// configure already tells the output's size; cage's first says 0x0 and the
+// real size comes in the next one.
+void WaylandScreen::makeWindow()
+{
+    surface = wl_compositor_create_surface(compositor);
+    windowSurface = xdg_wm_base_get_xdg_surface(wmBase, surface);
+    xdg_surface_add_listener(
+        windowSurface,
+        &listenerOf<xdg_surface_listener>([](auto& l) { l.configure = surfaceConfigure; }), this);
+    toplevel = xdg_surface_get_toplevel(windowSurface);
+    xdg_toplevel_add_listener(toplevel, &listenerOf<xdg_toplevel_listener>([](auto& l) {
+                                  l.configure = toplevelConfigure;
+                                  l.close = toplevelClose;
+                              }),
+                              this);
+    xdg_toplevel_set_title(toplevel, "Touch panel calibration");
+    xdg_toplevel_set_app_id(toplevel, "quorin-calibrate");
+    xdg_toplevel_set_fullscreen(toplevel, nullptr);
+    wl_surface_commit(surface);
+    checkConnection();
+}
+
+void WaylandScreen::toplevelConfigure(void* data, xdg_toplevel* /*toplevel*/, std::int32_t width,
+                                      std::int32_t height, wl_array* /*states*/)
+{
+    static_cast<WaylandScreen*>(data)->offered = {width, height};
+}
+
+void WaylandScreen::toplevelClose(void* data, xdg_toplevel* /*toplevel*/)
+{
+    static_cast<WaylandScreen*>(data)->isClosed = true;
+}
+
+// A configure is acknowledged at once. With a size the picture is drawn
+// again at that size; a 0x0 one is only committed, and the size waited for.
+void WaylandScreen::surfaceConfigure(void* data, xdg_surface* surface, std::uint32_t serial)
+{
+    auto* self = static_cast<WaylandScreen*>(data);
+    xdg_surface_ack_configure(surface, serial);
+    if (self->offered.width > 0 && self->offered.height > 0) {
+        self->current = self->offered;
+        self->redraw = true;
+    } else if (self->current.width == 0)
+        wl_surface_commit(self->surface);
+}
+
+ShmFrame& WaylandScreen::newFrame(Size frameSize)
+{
+    frames.erase(std::remove_if(frames.begin(), frames.end(),
+                                [](const std::unique_ptr<ShmFrame>& old) { return old->released; }),
+                 frames.end());
+    const int stride = frameSize.width * 4;
+    auto frame = std::make_unique<ShmFrame>();
+    frame->bytes = static_cast<std::size_t>(stride) * static_cast<std::size_t>(frameSize.height);
+    const int fd = sharedMemory(frame->bytes);
+    frame->pixels = mmap(nullptr, frame->bytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (frame->pixels == MAP_FAILED) {
+        close(fd);
+        throwErrno("mmap of the Wayland buffer");
+    }
+    wl_shm_pool* pool = wl_shm_create_pool(shm, fd, static_cast<std::int32_t>(frame->bytes));
+    frame->buffer = wl_shm_pool_create_buffer(pool, 0, frameSize.width, frameSize.height, stride,
+                                              WL_SHM_FORMAT_XRGB8888);
+    wl_shm_pool_destroy(pool);
+    close(fd);
+    wl_buffer_add_listener(frame->buffer, &frameListener(), frame.get());
+    frames.push_back(std::move(frame));
+    return *frames.back();
+}
+
+void WaylandScreen::draw(int x, int y)
+{
+    if (current.width == 0)
+        return;
+    ShmFrame& frame = newFrame(current);
+    Canvas canvas;
+    canvas.pixels = static_cast<std::uint8_t*>(frame.pixels);
+    canvas.width = current.width;
+    canvas.height = current.height;
+    canvas.stride = current.width * 4;
+    drawTargetPicture(canvas, x, y);
+    wl_surface_attach(surface, frame.buffer, 0, 0);
+    wl_surface_damage(surface, 0, 0, current.width, current.height);
+    wl_surface_commit(surface);
+    checkConnection();
+}
+
+void WaylandScreen::beforePoll()
+{
+    while (wl_display_prepare_read(display) != 0)
+        if (wl_display_dispatch_pending(display) < 0)
+            checkConnection();
+    if (wl_display_flush(display) < 0 && errno != EAGAIN) {
+        wl_display_cancel_read(display);
+        throwErrno("Wayland: lost the compositor");
+    }
+}
+
+void WaylandScreen::afterPoll(bool readable)
+{
+    if (readable) {
+        if (wl_display_read_events(display) < 0)
+            throwErrno("Wayland: lost the compositor");
+    } else
+        wl_display_cancel_read(display);
+    if (wl_display_dispatch_pending(display) < 0)
+        checkConnection();
+}
+
+void WaylandScreen::checkConnection()
+{
+    const int error = wl_display_get_error(display);
+    if (error != 0) {
+        errno = error;
+        throwErrno("Wayland: the connection to the compositor failed");
+    }
+    if (wl_display_flush(display) < 0 && errno != EAGAIN)
+        throwErrno("Wayland: lost the compositor");
+}
+
+std::unique_ptr<Screen> connectWaylandScreen()
+{
+    wl_display* display = wl_display_connect(nullptr);
+    if (!display)
+        return nullptr;
+    auto screen = std::make_unique<WaylandScreen>(display);
+    screen->start();
+    return screen;
+}
+
+}  // namespace quorin::calibrate
