@@ -27,7 +27,8 @@ QuorinDaemon::QuorinDaemon(const char* device, std::optional<ServiceMode> servic
     synced = false;
     configureSerialLine();
     if (service)
-        makeNonBlocking(serialPort.native_handle());  // a held command waits where a stop reaches it
+        makeNonBlocking(
+            serialPort.native_handle());  // a held command waits where a stop reaches it
     if (!sendControllerCommand(kStartupCommand.data()))
         std::cout << "Stop requested: start-up command given up" << std::endl;
     std::memset(readBuffer, 0, sizeof readBuffer);
