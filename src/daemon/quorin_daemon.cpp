@@ -26,9 +26,9 @@ QuorinDaemon::QuorinDaemon(const char* device, std::optional<ServiceMode> servic
 {
     synced = false;
     configureSerialLine();
+    // A held command then waits in poll, where a stop signal reaches it.
     if (service)
-        makeNonBlocking(
-            serialPort.native_handle());  // a held command waits where a stop reaches it
+        makeNonBlocking(serialPort.native_handle());
     if (!sendControllerCommand(kStartupCommand.data()))
         std::cout << "Stop requested: start-up command given up" << std::endl;
     std::memset(readBuffer, 0, sizeof readBuffer);
