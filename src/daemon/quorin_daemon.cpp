@@ -26,7 +26,7 @@ QuorinDaemon::QuorinDaemon(const char* device, std::optional<ServiceMode> servic
 {
     synced = false;
     configureSerialLine();
-    // A held command then waits in poll, where a stop signal reaches it.
+    // In the service mode a held command waits in poll, where a stop reaches it.
     if (service)
         makeNonBlocking(serialPort.native_handle());
     if (!sendControllerCommand(kStartupCommand.data()))
