@@ -24,13 +24,18 @@ void throwLastError(const char* what)
 
 // The eventfd is never read: once written it stays readable. A counter
 // already at its maximum is readable too, so a failed write loses nothing.
+void markStop()
+{
+    const std::uint64_t one = 1;
+    if (write(stopDescriptor, &one, sizeof one) < 0) {
+        // Nothing to do about it, even outside a handler; see above.
+    }
+}
+
 extern "C" void noteStopSignal(int /*signal*/)
 {
     const int saved = errno;
-    const std::uint64_t one = 1;
-    if (write(stopDescriptor, &one, sizeof one) < 0) {
-        // Nothing a handler may do about it; see above.
-    }
+    markStop();
     errno = saved;
 }
 
@@ -57,6 +62,12 @@ void installStopSignalHandlers()
     if (error != 0)
         throw boost::system::system_error(error, boost::system::system_category(),
                                           "pthread_sigmask");
+}
+
+void requestStop()
+{
+    if (stopDescriptor >= 0)
+        markStop();
 }
 
 int stopSignalDescriptor()

@@ -12,6 +12,10 @@ namespace quorin {
 // mask. Throws system_error when any of this fails.
 void installStopSignalHandlers();
 
+// What a stop signal does, for a thread of the daemon's own that must
+// wake the backlight thread to end it. Does nothing without the handlers.
+void requestStop();
+
 // Readable once a stop signal has come; -1 when no handler is installed.
 int stopSignalDescriptor();
 
