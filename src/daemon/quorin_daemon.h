@@ -45,8 +45,8 @@ public:
     void backlightLoop();
     void runIo();
 
-    // Returns once the backlight thread polls the control file: a request
-    // written from then on is never emptied away by the start.
+    // Returns once the backlight thread polls (or watches) the control file:
+    // a request written from then on is never emptied away by the start.
     void waitUntilPolling();
 
     // A null command sends backlightCommand. Returns false when a stop
