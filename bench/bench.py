@@ -6,12 +6,14 @@ write with it, and time.monotonic_ns() reads the same clock, so a record's
 latency is the stand-in's stamp of its ABS_X event minus the moment the
 record's last byte was written to the controller's end of the pty.
 Figures are printed, never judged: the targets column is for the reader.
+A second table sets the plain daemon and the service mode side by side.
 """
 import json
 import os
 import platform
 import random
 import select
+import signal
 import statistics
 import subprocess
 import sys
@@ -83,9 +85,9 @@ def status_field(box, pid, name):
     raise KeyError(name)
 
 
-def idle_cost(box, daemon):
+def idle_cost(box, daemon, pause=time.sleep):
     """Daemon and floor loop side by side, nothing on the line or in the
-    control file, for IDLE_SECONDS."""
+    control file, for IDLE_SECONDS, which `pause` waits out."""
     box.write("/tmp/floor", "")
     floor_run = box.spawn([FLOOR_LOOP, "/tmp/floor", str(IDLE_SECONDS + 3)])
     floor = sb.wait_for(lambda: [p for p, name in box.processes() if name == "floor_loop"],
@@ -93,7 +95,7 @@ def idle_cost(box, daemon):
     time.sleep(0.5)
     start = time.monotonic_ns()
     before = {pid: cpu_ns(box, pid) for pid in (daemon, floor)}
-    time.sleep(IDLE_SECONDS)
+    pause(IDLE_SECONDS)
     after = {pid: cpu_ns(box, pid) for pid in (daemon, floor)}
     wall = time.monotonic_ns() - start
     floor_run.wait(timeout=10)
@@ -337,18 +339,94 @@ def measure_running_daemon():
         assert box.stop_daemon() == 0
     finally:
         box.close()
-    return daemon_rows(latencies, idle, memory, burst_figures, brightness)
+    return (daemon_rows(latencies, idle, memory, burst_figures, brightness),
+            (idle["daemon"], brightness, False))
+
+
+def host_pid(spawned):
+    """The daemon's pid outside the sandbox: the one child of the nsenter
+    that started it."""
+    children = "/proc/%d/task/%d/children" % (spawned.pid, spawned.pid)
+    return int(sb.wait_for(lambda: open(children).read().split(), what="the daemon")[0])
+
+
+def held_stop(box, spawned):
+    """ns from SIGTERM to the daemon's exit while the line holds a
+    brightness command back; None when it had not stopped after 5 s (the
+    line is then let go, and the daemon killed if that does not help)."""
+    box.hold_line()
+    box.write("/tmp/backlight", "70\n")
+    time.sleep(0.3)
+    signalled = time.monotonic_ns()
+    os.kill(host_pid(spawned), signal.SIGTERM)
+    try:
+        spawned.wait(timeout=5)
+        return time.monotonic_ns() - signalled
+    except subprocess.TimeoutExpired:
+        box.hold_line(False)
+        try:
+            spawned.wait(timeout=5)
+        except subprocess.TimeoutExpired:
+            os.kill(host_pid(spawned), signal.SIGKILL)
+            spawned.wait(timeout=5)
+        return None
+
+
+def measure_service_mode():
+    """--foreground with the unit's 5 s watchdog: idle cost, brightness
+    latency and the stop with the line held."""
+    box = sb.Sandbox()
+    try:
+        spawned = box.start_foreground(env={"WATCHDOG_USEC": "5000000"})
+        assert box.receive(sim.COMMAND_LENGTH) == sim.STARTUP_COMMAND
+        box.notification("READY")
+        # A notification socket nobody reads fills up, and the daemon's next
+        # notification then blocks: read them as a service manager does.
+        idle = idle_cost(box, box.daemon_pid(), pause=box.notifications)
+        brightness = brightness_latency(box, BRIGHTNESS_REQUESTS)
+        box.notifications(0)
+        stop = held_stop(box, spawned)
+    finally:
+        box.close()
+    return idle["daemon"], brightness, stop
+
+
+def mode_rows(plain, service):
+    """Both modes side by side: (idle figures, brightness latencies, stop)."""
+    def cells(figures):
+        idle, brightness, stop = figures
+        held = "no signal handled" if stop is False else \
+            "not after 5 s" if stop is None else ms(stop)
+        return ("%.1f" % idle["wakeups"], "%.3f %%" % idle["percent"],
+                ms(percentile(brightness, 0.5)), ms(percentile(brightness, 0.99)), held)
+    labels = ("idle wake-ups/s (%d s)" % IDLE_SECONDS, "idle CPU of one core",
+              "brightness latency p50 (%d requests)" % BRIGHTNESS_REQUESTS,
+              "brightness latency p99", "stop with the line held: SIGTERM to exit")
+    return list(zip(labels, cells(plain), cells(service)))
+
+
+def print_mode_table(rows):
+    header = ("measure", "no arguments", "--foreground (watchdog 5 s)")
+    widths = [max(len(r[i]) for r in rows + [header]) for i in range(3)]
+    for r in [header, None] + rows:
+        if r is None:
+            print("|" + "|".join("-" * (w + 2) for w in widths) + "|")
+        else:
+            print("| " + " | ".join("%-*s" % (w, c) for w, c in zip(widths, r)) + " |")
 
 
 def main():
     load_before = load()
-    rows = measure_running_daemon()
+    rows, plain = measure_running_daemon()
+    modes = mode_rows(plain, measure_service_mode())
     rows += startup_rows([one_startup() for _ in range(STARTUP_RUNS)], launch_baselines())
     rows += decoder_rows(decoder_figures())
     print()
     print("quorinDaemon benchmarks, %s, %d cores, kernel %s, load average %s before, %s after" % (
         time.strftime("%Y-%m-%d"), os.cpu_count(), platform.release(), load_before, load()))
     print_table(rows)
+    print()
+    print_mode_table(modes)
     print("A record is 11 characters x 11 bits at 9600 baud: 12.6 ms on the line.")
     print("The decoder's bad-record reports go to a stream that discards them.")
 

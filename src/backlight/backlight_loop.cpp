@@ -7,11 +7,15 @@
 #include <cerrno>
 #include <cstring>
 #include <exception>
+#include <iostream>
+#include <optional>
 
 #include "backlight/brightness_request.h"
+#include "backlight/control_file_watch.h"
 #include "daemon/failure.h"
 #include "daemon/plain_file.h"
 #include "daemon/quorin_daemon.h"
+#include "daemon/service_monitor.h"
 #include "daemon/stop_signals.h"
 #include "serial/controller_command.h"
 
@@ -20,7 +24,6 @@ namespace quorin {
 namespace {
 
 constexpr const char* kControlFile = "/tmp/backlight";
-constexpr useconds_t kPollPause = 1400;
 
 // /tmp is world-writable and the daemon runs as root: never follow a link
 // planted there, and take nothing but a plain file with no other name (it
@@ -53,14 +56,24 @@ void QuorinDaemon::openControlFile()
     }
 }
 
+// The plain daemon polls the file; the service mode sleeps until it
+// changes. The watch is in place before a writer may rely on the loop.
 void QuorinDaemon::backlightLoop()
 {
     openControlFile();
     std::memset(backlightLast, 0, sizeof backlightLast);
+    std::optional<ControlFileWatch> watch;
+    if (service)
+        watch.emplace(backlightFd, controlOpenError, service->stopFd,
+                      backlightIdleTurn(service->watchdogInterval));
     pollingStarted.set_value();
     try {
-        while (backlightTurn())
-            usleep(kPollPause);
+        while (backlightTurn()) {
+            if (watch)
+                watch->wait();
+            else
+                usleep(kControlPollPause);
+        }
     } catch (const boost::thread_interrupted&) {
         closeControlFile();
         throw;
@@ -114,7 +127,10 @@ void QuorinDaemon::applyBrightnessRequest()
     std::memcpy(backlightLast, backlightText, sizeof backlightLast);
     const int level = brightnessLevel(parseBrightnessRequest(backlightText));
     setCommandLevel(backlightCommand, level);
-    sendControllerCommand(nullptr);
+    if (!sendControllerCommand(nullptr)) {
+        std::cout << "Stop requested: brightness command given up" << std::endl;
+        return;
+    }
     levelSent.store(level, std::memory_order_relaxed);
 }
 

@@ -1,6 +1,8 @@
 #include "daemon/options.h"
 
+#include <cerrno>
 #include <iostream>
+#include <system_error>
 
 namespace quorin {
 
@@ -24,6 +26,18 @@ Options usageError(const std::string& why)
     options.action = Options::Action::usageError;
     options.error = why;
     return options;
+}
+
+// An answer lost to a full disk or a closed stream must not look given.
+int answer(const std::string& text)
+{
+    std::cout << text << std::flush;
+    if (std::cout)
+        return 0;
+    const int error = errno;
+    std::cerr << "quorinDaemon: write error: " << std::system_category().message(error)
+              << std::endl;
+    return 1;
 }
 
 }  // namespace
@@ -75,11 +89,9 @@ int answerInformationalOptions(const Options& options)
 {
     switch (options.action) {
     case Options::Action::help:
-        std::cout << usageText() << std::flush;
-        return 0;
+        return answer(usageText());
     case Options::Action::version:
-        std::cout << versionText() << std::flush;
-        return 0;
+        return answer(versionText());
     case Options::Action::usageError:
         std::cerr << "quorinDaemon: " << options.error << "\n"
                   << kUsageLine << "Try 'quorinDaemon --help' for more." << std::endl;

@@ -8,6 +8,7 @@
 
 #include "daemon/failure.h"
 #include "serial/controller_command.h"
+#include "serial/stoppable_write.h"
 
 namespace quorin {
 
@@ -15,14 +16,21 @@ namespace quorin {
 // its start-up command even when the device then cannot be created. A
 // failure of the serial steps throws; the members built so far (port,
 // then context) are destroyed on the way out.
-QuorinDaemon::QuorinDaemon(const char* device)
-    : backlightCommand{0x1B, 0x40, '1', 'F', 'i'},
+// A stop signal during the start-up command only gives the command up:
+// the backlight loop's first turn then brings the orderly stop.
+QuorinDaemon::QuorinDaemon(const char* device, std::optional<ServiceMode> service)
+    : service(service),
+      backlightCommand{0x1B, 0x40, '1', 'F', 'i'},
       serialPort(ioContext, device),
       badRecords(std::cout)
 {
     synced = false;
     configureSerialLine();
-    sendControllerCommand(kStartupCommand.data());
+    // In the service mode a held command waits in poll, where a stop reaches it.
+    if (service)
+        makeNonBlocking(serialPort.native_handle());
+    if (!sendControllerCommand(kStartupCommand.data()))
+        std::cout << "Stop requested: start-up command given up" << std::endl;
     std::memset(readBuffer, 0, sizeof readBuffer);
     std::memset(frameText, 0, sizeof frameText);
     startRead();
@@ -34,6 +42,8 @@ QuorinDaemon::QuorinDaemon(const char* device)
 // the process ends.
 QuorinDaemon::~QuorinDaemon()
 {
+    if (service)
+        discardUnsentOutput();
     boost::system::error_code ignored;
     serialPort.close(ignored);
 }

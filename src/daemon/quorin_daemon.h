@@ -7,6 +7,7 @@
 #include <boost/system/error_code.hpp>
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <future>
@@ -19,12 +20,21 @@
 
 namespace quorin {
 
+// What the service mode changes in the object: a stop signal (readable
+// stopFd) gives up a command the line holds back and wakes the backlight
+// loop, which sleeps until the control file changes but still turns often
+// enough for the watchdog; unsent output is discarded at the stop.
+struct ServiceMode {
+    int stopFd = -1;
+    std::chrono::microseconds watchdogInterval{0};
+};
+
 // The whole daemon: the serial link, the frame buffer, the virtual touch
 // device and the backlight control state. One object per process, built
 // before the process detaches and torn down at the orderly stop.
 class QuorinDaemon {
 public:
-    explicit QuorinDaemon(const char* device);
+    explicit QuorinDaemon(const char* device, std::optional<ServiceMode> service = std::nullopt);
     ~QuorinDaemon();
     QuorinDaemon(const QuorinDaemon&) = delete;
     QuorinDaemon& operator=(const QuorinDaemon&) = delete;
@@ -35,12 +45,13 @@ public:
     void backlightLoop();
     void runIo();
 
-    // Returns once the backlight thread polls the control file: a request
-    // written from then on is never emptied away by the start.
+    // Returns once the backlight thread polls (or watches) the control file:
+    // a request written from then on is never emptied away by the start.
     void waitUntilPolling();
 
-    // A null command sends backlightCommand.
-    void sendControllerCommand(const unsigned char* command);
+    // A null command sends backlightCommand. Returns false when a stop
+    // signal made it give up a command the line held back.
+    bool sendControllerCommand(const unsigned char* command);
 
     // For the service monitor. health() reads the touch path's own counts:
     // call it on the I/O thread only.
@@ -52,6 +63,7 @@ public:
 
 private:
     void configureSerialLine();
+    void discardUnsentOutput();
     void startRead();
     void handleRead(const boost::system::error_code& error, std::size_t count);
     void noteReadResult(const boost::system::error_code& error);
@@ -65,6 +77,7 @@ private:
     void applyBrightnessRequest();
     void closeControlFile();
 
+    const std::optional<ServiceMode> service;
     char readBuffer[kTextBufferSize] = {};
     unsigned char backlightCommand[5];
     boost::asio::io_context ioContext;

@@ -29,29 +29,45 @@ bool leaveTerminal(bool foreground)
     return foreground ? stayInForeground() : detachFromTerminal();
 }
 
+// Before the object: a stop signal must reach the start-up command.
+ServiceMode enterServiceMode()
+{
+    installStopSignalHandlers();
+    return ServiceMode{stopSignalDescriptor(), serviceWatchdogInterval()};
+}
+
+// Only a service manager that started the service mode is told anything:
+// the plain daemon reads no environment.
+void tellServiceManager(const std::optional<ServiceMode>& service, const char* state)
+{
+    if (service)
+        notifyServiceManager(state);
+}
+
 }  // namespace
 
 // Scope does the ordering: the threads are stopped before the monitor and
-// the object are torn down, on every way out. A start that failed reports status 1. A
-// stop signal that comes while the object is built is kept for the
-// backlight loop's first turn.
+// the object are torn down, on every way out. A start that failed reports
+// status 1. A stop signal that comes while the object is built is kept for
+// the backlight loop's first turn.
 int runDaemon(const Options& options)
 {
-    if (options.foreground)
-        installStopSignalHandlers();
     try {
-        QuorinDaemon daemon(options.device.c_str());
+        std::optional<ServiceMode> service;
+        if (options.foreground)
+            service = enterServiceMode();
+        QuorinDaemon daemon(options.device.c_str(), service);
         if (!leaveTerminal(options.foreground))
             return 1;
         announceStart();
         std::optional<ServiceMonitor> monitor;
-        if (options.foreground)
-            monitor.emplace(daemon, options.device);
+        if (service)
+            monitor.emplace(daemon, options.device, service->watchdogInterval);
         WorkerThreads workers(daemon);
         daemon.waitUntilPolling();
-        notifyServiceManager("READY=1");
+        tellServiceManager(service, "READY=1");
         workers.waitForStopRequest();
-        notifyServiceManager("STOPPING=1");
+        tellServiceManager(service, "STOPPING=1");
         syslog(LOG_USER | LOG_INFO, "Daemon stopped");
         return 0;
     } catch (const std::exception& error) {

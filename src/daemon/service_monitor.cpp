@@ -26,10 +26,18 @@ std::chrono::microseconds monitorPeriod(std::chrono::microseconds watchdogInterv
     return std::min(second, watchdogInterval / 2);
 }
 
-ServiceMonitor::ServiceMonitor(QuorinDaemon& daemon, const std::string& device)
+std::chrono::microseconds backlightIdleTurn(std::chrono::microseconds watchdogInterval)
+{
+    if (watchdogInterval.count() <= 0)
+        return std::chrono::minutes(1);
+    return monitorPeriod(watchdogInterval) / 2;
+}
+
+ServiceMonitor::ServiceMonitor(QuorinDaemon& daemon, const std::string& device,
+                               std::chrono::microseconds watchdogInterval)
     : daemon(daemon),
       deviceName(baseName(device)),
-      watchdogInterval(serviceWatchdogInterval()),
+      watchdogInterval(watchdogInterval),
       timer(daemon.getIoContext())
 {
     arm();

@@ -19,7 +19,8 @@ class QuorinDaemon;
 // the backlight thread proves itself by the turns it counts.
 class ServiceMonitor {
 public:
-    ServiceMonitor(QuorinDaemon& daemon, const std::string& device);
+    ServiceMonitor(QuorinDaemon& daemon, const std::string& device,
+                   std::chrono::microseconds watchdogInterval);
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -41,5 +42,11 @@ private:
 
 // A tick each second, or twice per watchdog interval if that is shorter.
 std::chrono::microseconds monitorPeriod(std::chrono::microseconds watchdogInterval);
+
+// The longest sleep of the service mode's backlight loop: two turns per
+// tick while the watchdog wants proof of its life, so that every tick
+// sees one; otherwise a turn a minute, only in case a change of the
+// control file ever escaped its watch.
+std::chrono::microseconds backlightIdleTurn(std::chrono::microseconds watchdogInterval);
 
 }  // namespace quorin

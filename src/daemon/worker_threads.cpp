@@ -3,6 +3,7 @@
 #include <boost/bind/bind.hpp>
 
 #include "daemon/quorin_daemon.h"
+#include "daemon/stop_signals.h"
 
 namespace quorin {
 
@@ -36,6 +37,7 @@ void WorkerThreads::stopBacklightThread()
     if (!backlightThread.joinable())
         return;
     backlightThread.interrupt();
+    requestStop();  // the service mode's loop sleeps where no interruption reaches
     backlightThread.join();
 }
 

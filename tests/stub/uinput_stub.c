@@ -17,6 +17,8 @@
  *   QUORIN_STUB_FAIL_THREAD=N   the N-th pthread_create fails with EAGAIN
  *   QUORIN_STUB_HANG=N          the N-th call on /dev/uinput never returns,
  *                               as a device wedged in the kernel would
+ *   QUORIN_STUB_FAIL_WATCH=1    every inotify_add_watch fails with ENOSPC,
+ *                               as when the user's watches are used up
  */
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -29,6 +31,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <termios.h>
@@ -263,4 +266,11 @@ int pthread_create(pthread_t *thread, const pthread_attr_t *attributes, void *(*
         return EAGAIN;
     }
     return NEXT(pthread_create)(thread, attributes, start, argument);
+}
+
+int inotify_add_watch(int fd, const char *path, uint32_t mask)
+{
+    if (env_number("QUORIN_STUB_FAIL_WATCH"))
+        return fail(ENOSPC, "inotify_add_watch");
+    return NEXT(inotify_add_watch)(fd, path, mask);
 }

@@ -10,6 +10,7 @@ or system log is touched.
 import os
 import re
 import select
+import signal
 import socket
 import subprocess
 import sys
@@ -109,11 +110,14 @@ class Sandbox:
         return subprocess.run(["/usr/bin/nsenter", "-t", str(self.init_pid), "-m", "-p", "--", *argv],
                               env=full_env, capture_output=True, timeout=timeout, pass_fds=pass_fds)
 
-    def spawn(self, argv, env=None):
-        """Starts a program inside without waiting; its output is a pipe of text."""
+    def spawn(self, argv, env=None, blocked=()):
+        """Starts a program inside without waiting; its output is a pipe of
+        text. It inherits the signals `blocked` blocked, through exec."""
         full_env = dict(os.environ, **sanitizer_env(), **(env or {}))
+        block = (lambda: signal.pthread_sigmask(signal.SIG_BLOCK, blocked)) if blocked else None
         return subprocess.Popen(["/usr/bin/nsenter", "-t", str(self.init_pid), "-m", "-p", "--", *argv],
-                                env=full_env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+                                env=full_env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                                preexec_fn=block)
 
     def start_daemon(self, env=None, preload=True, shell=None, pass_fds=()):
         """Starts the daemon; `shell` is a sh script that starts it as "$0"."""
@@ -121,15 +125,20 @@ class Sandbox:
         argv = ["sh", "-c", shell, DAEMON] if shell else [DAEMON]
         return self.run(argv, env=dict(stub, **(env or {})), pass_fds=pass_fds)
 
-    def start_foreground(self, *arguments, env=None):
-        """Starts the daemon as a service manager does; returns the running
-        process, whose status is the daemon's own. Notifications go to the
-        socket of notifications()."""
+    def listen_for_notifications(self):
+        """NOTIFY_SOCKET for a daemon's environment; what is sent there is
+        read by notification() and notifications()."""
         if not hasattr(self, "notify"):
             self.notify = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
             self.notify.bind(self.path(NOTIFY_SOCKET))
-        stub = {"LD_PRELOAD": STUB, "QUORIN_STUB_LOG": STUB_LOG, "NOTIFY_SOCKET": NOTIFY_SOCKET}
-        return self.spawn([DAEMON, "--foreground", *arguments], env=dict(stub, **(env or {})))
+        return {"NOTIFY_SOCKET": NOTIFY_SOCKET}
+
+    def start_foreground(self, *arguments, env=None, blocked=()):
+        """Starts the daemon as a service manager does; returns the running
+        process, whose status is the daemon's own."""
+        stub = dict(self.listen_for_notifications(), LD_PRELOAD=STUB, QUORIN_STUB_LOG=STUB_LOG)
+        return self.spawn([DAEMON, "--foreground", *arguments], env=dict(stub, **(env or {})),
+                          blocked=blocked)
 
     def notification(self, prefix="", timeout=5):
         """The next message the daemon sent the service manager that starts
@@ -260,6 +269,10 @@ class Sandbox:
 
     def line_attributes(self):
         return termios.tcgetattr(self.master)
+
+    def hold_line(self, held=True):
+        """Flow control stops the daemon's output, or lets it go again."""
+        termios.tcflow(self.slave, termios.TCOOFF if held else termios.TCOON)
 
     # --- the system log and the uinput stand-in ---------------------------
 

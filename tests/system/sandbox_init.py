@@ -35,7 +35,7 @@ def private_tmp(keep):
 
 def private_dev():
     mount("-t", "tmpfs", "-o", "mode=755", "tmpfs", "/dev")
-    for name, minor in (("null", 3), ("zero", 5), ("random", 8), ("urandom", 9)):
+    for name, minor in (("null", 3), ("zero", 5), ("full", 7), ("random", 8), ("urandom", 9)):
         os.mknod("/dev/" + name, 0o20666, os.makedev(1, minor))
         os.chmod("/dev/" + name, 0o666)
     os.mkdir("/dev/pts")

@@ -153,10 +153,16 @@ def test_log_file_that_is_not_a_plain_file_of_its_own_is_refused(sandbox, plant,
         os.close(sandbox.fifo_reader)
 
 
-def test_io_thread_that_cannot_start_stops_the_backlight_thread_first(sandbox):
-    result = sandbox.start_daemon(env={"QUORIN_STUB_FAIL_THREAD": "2"})
-    assert result.returncode == 0, "the failure comes after the daemon detached"
-    assert sandbox.wait_exit_status(1)
+@pytest.mark.parametrize("foreground", [False, True], ids=["detached", "foreground"])
+def test_io_thread_that_cannot_start_stops_the_backlight_thread_first(sandbox, foreground):
+    """In the foreground the backlight thread sleeps until it is woken."""
+    env = {"QUORIN_STUB_FAIL_THREAD": "2"}
+    if foreground:
+        assert sandbox.start_foreground(env=env).wait(5) == 1
+    else:
+        result = sandbox.start_daemon(env=env)
+        assert result.returncode == 0, "the failure comes after the daemon detached"
+        assert sandbox.wait_exit_status(1)
     text = "Exception: boost::thread_resource_error: Resource temporarily unavailable"
     priority, _, message = sandbox.wait_syslog("Exception")
     assert (priority, stable_text(message)) == (LOG_USER_ERR, text)

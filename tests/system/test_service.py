@@ -2,7 +2,9 @@
 is the daemon, it says when it is ready and when it stops, and SIGTERM
 and SIGINT bring the same orderly stop as "exit" in the control file."""
 import os
+import signal
 import termios
+import time
 
 import pytest
 
@@ -21,19 +23,109 @@ def ready(sandbox, process):
     return sandbox.daemon_pid()
 
 
-@pytest.mark.parametrize("signal", ["TERM", "INT"])
-def test_signal_brings_the_orderly_stop(sandbox, signal):
+def given_up(what):
+    return "Stop requested: %s command given up\n" % what
+
+
+@pytest.mark.parametrize("name,text", [("TERM", "40\n"), ("INT", "40\n"), ("TERM", None)])
+def test_signal_brings_the_orderly_stop(sandbox, name, text):
+    """Without a watchdog the idle loop turns once a minute: only the
+    signal's own wake-up can stop it in time when the file is left alone."""
     process = sandbox.start_foreground()
     pid = ready(sandbox, process)
     assert sandbox.daemon_pids() == [pid]
-    sandbox.write("/tmp/backlight", "40\n")
-    assert sandbox.receive(5) == b"\x1b@0Ci"
-    sandbox.run(["kill", "-" + signal, str(pid)])
+    if text:
+        sandbox.write("/tmp/backlight", text)
+        assert sandbox.receive(5) == b"\x1b@0Ci"
+    sandbox.run(["kill", "-" + name, str(pid)])
     assert process.wait(10) == 0
     assert sandbox.notification("STOPPING") == "STOPPING=1"
     assert sandbox.wait_syslog("Daemon stopped")[0] == LOG_USER_INFO
     assert sandbox.read(LOG_FILE) == SEPARATOR
     assert sandbox.line_is_quiet()
+
+
+def test_stop_gives_up_a_brightness_command_the_line_holds(sandbox):
+    process = sandbox.start_foreground()
+    pid = ready(sandbox, process)
+    sandbox.hold_line()
+    sandbox.write("/tmp/backlight", "60\n")
+    time.sleep(0.3)  # the command is waiting on the line
+    sandbox.run(["kill", "-TERM", str(pid)])
+    assert process.wait(5) == 0
+    sandbox.wait_syslog("Daemon stopped")
+    assert sandbox.read(LOG_FILE) == SEPARATOR + given_up("brightness")
+    sandbox.hold_line(False)
+    assert sandbox.line_is_quiet()
+
+
+def test_stop_during_the_start_up_command_is_no_failed_start(sandbox):
+    sandbox.hold_line()
+    process = sandbox.start_foreground()
+    # The line is set up last before the start-up command is written.
+    wait_for(lambda: sandbox.line_attributes()[5] == termios.B9600, what="the line's speed")
+    sandbox.run(["kill", "-TERM", str(sandbox.daemon_pid())])
+    assert process.wait(5) == 0
+    assert process.stdout.read() == given_up("start-up") and process.stderr.read() == ""
+    sandbox.wait_syslog("Daemon stopped")
+    assert not [m for _, _, m in sandbox.syslog() if "Exception" in m]
+
+
+def test_a_dead_line_still_fails_the_write(sandbox):
+    process = sandbox.start_foreground()
+    pid = ready(sandbox, process)
+    sandbox.hang_up()
+    sandbox.write("/tmp/backlight", "60\n")
+    # The stable part: newer Boost appends where the error was raised.
+    assert sandbox.wait_syslog("Exception")[2].startswith("Exception: write: Input/output error")
+    sandbox.run(["kill", "-TERM", str(pid)])
+    assert process.wait(5) == 0
+
+
+def test_a_stop_signal_the_starter_blocked_still_stops_it(sandbox):
+    process = sandbox.start_foreground(blocked={signal.SIGTERM, signal.SIGINT})
+    sandbox.run(["kill", "-TERM", str(ready(sandbox, process))])
+    assert process.wait(5) == 0
+
+
+def test_without_foreground_no_service_manager_is_told_anything(sandbox):
+    sandbox.start_ready(env=sandbox.listen_for_notifications())
+    assert sandbox.stop_daemon() == 0
+    assert sandbox.notifications(0.3) == []
+
+
+def test_a_request_written_in_two_parts_is_seen_at_each(sandbox):
+    process = sandbox.start_foreground()
+    ready(sandbox, process)
+    fd = os.open(sandbox.path("/tmp/backlight"), os.O_WRONLY)
+    try:
+        os.write(fd, b"5")
+        assert sandbox.receive(5) == brightness_command(brightness_level(5))
+        os.write(fd, b"0\n")
+        assert sandbox.receive(5) == brightness_command(brightness_level(50))
+    finally:
+        os.close(fd)
+    assert sandbox.line_is_quiet()
+
+
+def test_a_control_file_that_cannot_be_watched_is_polled(sandbox):
+    process = sandbox.start_foreground(env={"QUORIN_STUB_FAIL_WATCH": "1"})
+    pid = ready(sandbox, process)
+    sandbox.write("/tmp/backlight", "50\n")
+    assert sandbox.receive(5) == brightness_command(brightness_level(50))
+    sandbox.write("/tmp/backlight", "exit\n")
+    assert process.wait(5) == 0
+    assert [m for _, _, m in sandbox.syslog() if "not watched" in m] == \
+        ["Control file not watched: No space left on device; polling it every 1400 us"]
+
+    os.remove(sandbox.path("/tmp/backlight"))
+    os.mkdir(sandbox.path("/tmp/backlight"))
+    process = sandbox.start_foreground()
+    sandbox.wait_syslog("Read failed: Is a directory")
+    sandbox.run(["kill", "-TERM", str(sandbox.daemon_pid())])
+    assert process.wait(5) == 0
+    assert [m for _, _, m in sandbox.syslog() if "not watched" in m][1:] == \
+        ["Control file not watched: Is a directory; polling it every 1400 us"]
 
 
 def test_exit_in_the_control_file_still_stops_it(sandbox):
@@ -85,6 +177,10 @@ def test_informational_options_and_a_bad_command_line(sandbox):
         assert text.startswith("quorinDaemon 1.0.0" if option == "--version" else
                                "Usage: " if option == "--help" else "quorinDaemon: "), text
         assert not getattr(result, "stderr" if stream == "stdout" else "stdout")
+    for option in ("--help", "--version"):
+        result = sandbox.run(["sh", "-c", '"$0" %s > /dev/full' % option, DAEMON])
+        assert (result.returncode, result.stderr) == \
+            (1, b"quorinDaemon: write error: No space left on device\n"), option
     assert sandbox.line_is_quiet() and not sandbox.stub_log()
 
 
@@ -103,12 +199,12 @@ def test_status_line_follows_the_line_and_the_watchdog_both_threads(sandbox):
 
     # A brightness command that cannot be written holds the backlight
     # thread: the watchdog goes hungry while the I/O thread still reports.
-    termios.tcflow(sandbox.slave, termios.TCOOFF)
+    sandbox.hold_line()
     sandbox.write("/tmp/backlight", "60\n")
     sandbox.notifications(0.3)
     held = sandbox.notifications(1.5)
     assert "WATCHDOG=1" not in held and any(m.startswith("STATUS=") for m in held), held
-    termios.tcflow(sandbox.slave, termios.TCOON)
+    sandbox.hold_line(False)
     assert sandbox.receive(5) == brightness_command(brightness_level(60))
     assert sandbox.notification("WATCHDOG") == "WATCHDOG=1"
     sandbox.run(["kill", "-TERM", str(sandbox.daemon_pid())])

@@ -136,3 +136,20 @@ def test_exit_stops_the_daemon_and_removes_the_device(daemon):
     assert daemon.wait_shell("grep -x gone /tmp/reports", what="the reader to see the device go")
     assert "uinput-touch" not in daemon.read("/proc/bus/input/devices")
     assert daemon.line_is_quiet()
+
+
+def test_a_service_stop_drops_output_the_line_holds(daemon):
+    """A real UART held by XOFF keeps a command in its buffer, and closing
+    the port would wait up to its closing delay, 30 s, for it to go."""
+    daemon.check("quorinDaemon --foreground > /tmp/foreground.out 2>&1 &")
+    assert daemon.receive(5) == b"\x1b@s\x00\x00"
+    daemon.wait_shell("[ ! -s /tmp/backlight ]", what="the control file to be emptied")
+    daemon.check("stty -F /dev/ttyS0 ixon")
+    daemon.send(b"\x13")
+    time.sleep(0.2)
+    daemon.write("/tmp/backlight", "60\n")
+    time.sleep(0.2)
+    daemon.check("kill -TERM $(pidof quorinDaemon)")
+    daemon.wait_shell("! pidof quorinDaemon", timeout=10, what="the daemon to end")
+    daemon.send(b"\x11")
+    assert daemon.line_is_quiet(), "the held command went out after all"

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <unistd.h>
+
+#include <chrono>
+
+namespace quorin {
+
+// The plain daemon's pause between two reads of the control file.
+constexpr useconds_t kControlPollPause = 1400;
+
+// The service mode's sleep between two turns of the backlight loop: until
+// the control file changes, a stop signal comes or the idle turn is due.
+// The file is watched through the descriptor the loop reads, so it is the
+// same file even after its name has gone to another.
+class ControlFileWatch {
+public:
+    // Where the file cannot be watched (no descriptor, whose open failed
+    // with openError; no inotify; the watch refused) wait() pauses as the
+    // plain daemon does; that is logged once, here.
+    ControlFileWatch(int controlFd, int openError, int stopFd, std::chrono::microseconds idleTurn);
+    ~ControlFileWatch();
+    ControlFileWatch(const ControlFileWatch&) = delete;
+    ControlFileWatch& operator=(const ControlFileWatch&) = delete;
+
+    void wait();
+
+private:
+    void discardEvents();
+
+    int inotifyFd = -1;
+    const int stopFd;
+    const int timeoutMs;
+};
+
+}  // namespace quorin
