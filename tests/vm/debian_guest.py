@@ -27,7 +27,9 @@ sys.path.insert(0, HERE)
 import guest_kernel  # noqa: E402
 from guest import Guest, add_modules, busybox_root, pack_initramfs  # noqa: E402
 
-PACKAGES = ("systemd", "systemd-sysv", "udev", "kmod", "procps", "libinput-tools", "libsystemd0")
+# No network in the guest: what the package needs is there beforehand.
+PACKAGES = ("systemd", "systemd-sysv", "udev", "kmod", "procps", "libinput-tools", "libsystemd0",
+            "libwayland-client0", "libdrm2")
 DEFAULT_SUITE = "bookworm"
 SHELL_UNIT = """[Unit]
 Description=Test harness shell on ttyS2
