@@ -101,6 +101,7 @@ private:
     void bindGlobals();
     void makeWindow();
     ShmFrame& newFrame(Size frameSize);
+    void showPlaceholder();
     void checkConnection();
 
     wl_display* display;
@@ -293,7 +294,9 @@ void WaylandScreen::toplevelClose(void* data, xdg_toplevel* /*toplevel*/)
 }
 
 // A configure is acknowledged at once. With a size the picture is drawn
-// again at that size; a 0x0 one is only committed, and the size waited for.
+// again at that size. A 0x0 one leaves the size to us: a compositor such
+// as cage maps the window, and tells the output's size, only once a
+// buffer is attached, so one pixel of background goes up meanwhile.
 void WaylandScreen::surfaceConfigure(void* data, xdg_surface* surface, std::uint32_t serial)
 {
     auto* self = static_cast<WaylandScreen*>(data);
@@ -302,7 +305,17 @@ void WaylandScreen::surfaceConfigure(void* data, xdg_surface* surface, std::uint
         self->current = self->offered;
         self->redraw = true;
     } else if (self->current.width == 0)
-        wl_surface_commit(self->surface);
+        self->showPlaceholder();
+}
+
+void WaylandScreen::showPlaceholder()
+{
+    ShmFrame& frame = newFrame({1, 1});
+    const std::uint32_t pixel = packColour(kBackground, PixelFormat{});
+    std::memcpy(frame.pixels, &pixel, sizeof pixel);
+    wl_surface_attach(surface, frame.buffer, 0, 0);
+    wl_surface_damage(surface, 0, 0, 1, 1);
+    wl_surface_commit(surface);
 }
 
 ShmFrame& WaylandScreen::newFrame(Size frameSize)
