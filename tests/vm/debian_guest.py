@@ -9,13 +9,16 @@ to a snapshot of it, so the cache stays clean while the guest's own
 changes survive its reboots. The package under test rides in the first
 stage and is copied to /root on every boot. The shell channel on the
 third serial port is a service of the guest's (guest_shell.sh); the host
-plays the controller on the first, as for the busybox guest.
+plays the controller on the first, as for the busybox guest. A virtio-gpu
+screen of a kiosk panel's size shows what the guest draws, through DRM or
+a kiosk compositor (cage), and the host reads it with qemu's screendump.
 
     /usr/bin/python3 tests/vm/debian_guest.py [SUITE]   # builds the image, prints its path
 """
 import hashlib
 import json
 import os
+import re
 import shutil
 import socket
 import subprocess
@@ -28,8 +31,15 @@ import guest_kernel  # noqa: E402
 from guest import Guest, add_modules, busybox_root, pack_initramfs  # noqa: E402
 
 # No network in the guest: what the package needs is there beforehand.
+# cage runs the calibration program full screen, through seatd; Debian
+# 12's cage wants Xwayland.
 PACKAGES = ("systemd", "systemd-sysv", "udev", "kmod", "procps", "libinput-tools", "libsystemd0",
-            "libwayland-client0", "libdrm2")
+            "libwayland-client0", "libdrm2", "cage", "seatd", "xwayland")
+SCREEN_SIZE = (800, 480)
+# The calibration program's target picture: the background, and the red
+# pixel at the middle of the cross.
+TARGET_BACKGROUND = b"\x20\x20\x60"
+TARGET_CENTRE = b"\xff\x00\x00"
 DEFAULT_SUITE = "bookworm"
 SHELL_UNIT = """[Unit]
 Description=Test harness shell on ttyS2
@@ -141,6 +151,7 @@ class DebianGuest(Guest):
     def devices(self):
         return ["-drive", "file=%s,if=virtio,format=raw,snapshot=on" % self.image,
                 "-device", "qemu-xhci,id=usb",
+                "-device", "virtio-gpu-pci,xres=%d,yres=%d" % SCREEN_SIZE,
                 "-chardev", "socket,id=adapter,path=%s/adapter,server=on,wait=off" % self.work,
                 "-qmp", "unix:%s/qmp,server=on,wait=off" % self.work]
 
@@ -174,6 +185,31 @@ class DebianGuest(Guest):
         self.qmp("device_del", id="adapter")
         line.close()
         self.sockets.remove(line)
+
+    def screen(self):
+        """What the screen shows: (width, height, RGB bytes row by row)."""
+        path = os.path.join(self.work, "screen.ppm")
+        self.qmp("screendump", filename=path)
+        with open(path, "rb") as f:
+            data = f.read()
+        # One white space ends the header: the first pixel may be one.
+        header = re.match(rb"P6\s+(\d+)\s+(\d+)\s+255\s", data)
+        assert header, data[:20]
+        return int(header[1]), int(header[2]), data[header.end():]
+
+    def target_on_screen(self):
+        """(x, y) of the calibration target the screen shows, or None
+        while it shows something else."""
+        width, _, pixels = self.screen()
+        if pixels[:3] != TARGET_BACKGROUND:
+            return None
+        at = pixels.find(TARGET_CENTRE)
+        while at > 0 and at % 3:
+            at = pixels.find(TARGET_CENTRE, at + 1)
+        return None if at < 0 else (at // 3 % width, at // 3 // width)
+
+    def save_screen(self, path):
+        self.qmp("screendump", filename=os.path.abspath(path), format="png")
 
     def journal(self, *arguments):
         return self.check("journalctl -q -o cat --no-pager " + " ".join(arguments))

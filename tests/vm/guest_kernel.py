@@ -43,6 +43,9 @@ INPUT_MODULES = ("evdev", "uinput")
 DISK_MODULES = ("virtio_pci", "virtio_blk", "crc32c_generic", "ext4")
 # A USB serial adapter (qemu's usb-serial) behind xHCI, loaded by udev.
 USB_MODULES = ("xhci_pci", "ftdi_sio")
+# qemu's virtio-gpu, the screen the calibration program draws on, loaded by
+# udev; its DRM helpers come as its dependencies.
+DISPLAY_MODULES = ("virtio_gpu",)
 
 # What one architecture's guest boots: the meta package that names the
 # current kernel, the kernel file kept from its /boot/vmlinuz, and the
@@ -168,7 +171,7 @@ def as_is(image):
 
 FLAVOURS = {
     "amd64": Flavour("linux-image-amd64", "vmlinux", vmlinux_from_bzimage,
-                     INPUT_MODULES + DISK_MODULES + USB_MODULES),
+                     INPUT_MODULES + DISK_MODULES + USB_MODULES + DISPLAY_MODULES),
     "arm64": Flavour("linux-image-arm64", "vmlinuz", as_is, INPUT_MODULES),
     "armhf": Flavour("linux-image-armmp-lpae", "vmlinuz", as_is, INPUT_MODULES),
 }

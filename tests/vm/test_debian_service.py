@@ -19,7 +19,7 @@ import pytest
 sys.path[:0] = [os.path.dirname(os.path.abspath(__file__)),
                 os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools")]
 import quorin_sim as sim  # noqa: E402
-from debian_guest import DebianGuest  # noqa: E402
+from debian_guest import SCREEN_SIZE, DebianGuest  # noqa: E402
 from guest import SUMMARY  # noqa: E402
 
 UNIT = "quorinDaemon"
@@ -29,6 +29,10 @@ EXPOSURE_BOUND = 1.5
 # Newer releases' libinput shows a count of repeated events before the time.
 TOUCH = re.compile(r"(TOUCH_\w+)\s+(?:\d+\s+)?\+[\d.]+s\s+-?\d+ \(\d+\)\s*(?:([\d.]+)/\s*([\d.]+))?")
 UPSIDE_DOWN = "-1 0 1 0 -1 1"
+# Where the screenshots of the calibration go.
+ARTIFACTS = os.environ.get("QUORIN_ARTIFACTS",
+                           os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
+                                        "build"))
 figures = {}
 
 
@@ -72,11 +76,11 @@ def event_node(guest):
                             what="uinput-touch").split("/")[4]
 
 
-def touch_events(guest, samples):
+def touch_events(guest, samples, options=""):
     """Plays the samples to libinput's debug-events on the device; returns
     (event, x %, y %) of each touch event it printed."""
-    guest.check("libinput debug-events --device /dev/input/%s > /tmp/events 2>&1 &"
-                % event_node(guest))
+    guest.check("libinput debug-events %s --device /dev/input/%s > /tmp/events 2>&1 &"
+                % (options, event_node(guest)))
     guest.wait_shell("grep -q DEVICE_ADDED /tmp/events", what="libinput")
     guest.sync_line()
     for record in sim.encode_samples(samples):
@@ -147,6 +151,23 @@ def test_libinput_turns_taps_and_a_drag_into_touch_events(guest):
     assert downs == [(0.0, 0.0), (99.98, 99.98), (0.0, 50.0)]
 
 
+def tool_overrides(guest):
+    """Whether libinput's tools put their own matrix (--set-calibration, the
+    identity by default, from 1.2x on) over the device's."""
+    return "--set-calibration" in guest.check("libinput debug-events --help")
+
+
+def two_places(matrix):
+    return " ".join("%.2f" % float(n) for n in matrix.split())
+
+
+def libinput_calibration(guest):
+    """The matrix libinput took up for the device: its "Calibration:" line."""
+    (device,) = [block for block in guest.check("libinput list-devices").split("\n\n")
+                 if "uinput-touch" in block]
+    return re.search(r"Calibration:\s+(.*)", device)[1]
+
+
 def test_a_rotating_calibration_matrix_moves_the_top_left_to_the_other_corner(guest):
     rules = "/etc/udev/rules.d/99-quorin-calibration.rules"
     guest.check("sed '/upside down/{n;s/^#//}' %s99-quorin-calibration.rules > %s"
@@ -154,18 +175,13 @@ def test_a_rotating_calibration_matrix_moves_the_top_left_to_the_other_corner(gu
     guest.check("udevadm control --reload && udevadm trigger --settle --action=change "
                 "/dev/input/" + event_node(guest))
     try:
-        (device,) = [block for block in guest.check("libinput list-devices").split("\n\n")
-                     if "uinput-touch" in block]
-        # libinput's tools from 1.2x on put their own matrix (--set-calibration,
-        # the identity by default) over the device's: there the tap shows raw.
-        tool_overrides = "--set-calibration" in guest.check("libinput debug-events --help")
-        events = [] if tool_overrides else touch_events(guest, sim.tap(0, 0))
+        calibration = libinput_calibration(guest)
+        events = [] if tool_overrides(guest) else touch_events(guest, sim.tap(0, 0))
     finally:
         guest.check("rm %s && udevadm control --reload && udevadm trigger --settle "
                     "--action=change /dev/input/%s" % (rules, event_node(guest)))
-    matrix = " ".join("%.2f" % float(n) for n in UPSIDE_DOWN.split())
-    assert re.search(r"Calibration:\s+%s\n" % re.escape(matrix), device), device
-    if not tool_overrides:
+    assert calibration == two_places(UPSIDE_DOWN)
+    if events:
         (x, y), = [(x, y) for event, x, y in events if event == "TOUCH_DOWN"]
         assert x > 99.9 and y > 99.9
 
@@ -294,6 +310,145 @@ def test_an_enabled_unit_starts_at_boot_once_uinput_is_loaded(guest):
     boot = guest.journal("-b", "-t", "systemd-modules-load", "-t", "quorinDaemon")
     assert "Inserted module 'uinput'" in boot and "Daemon started" in boot, boot
     assert boot.index("Inserted module 'uinput'") < boot.index("Daemon started"), boot
+
+
+# --- guided calibration, as the panel mounted turned and 3 % off -----------
+
+RULE = "/etc/udev/rules.d/99-quorin-calibration.rules"
+# Where the check taps land, in % of the screen.
+CHECK_POINTS = ((15, 20), (85, 10), (90, 80), (20, 90), (60, 45))
+TOLERANCE = 0.5
+# cage refuses root: the run is a user's, in the groups video and input.
+KIOSK = ("systemd-run --quiet --unit=kiosk --uid=kiosk -p RuntimeDirectory=kiosk "
+         "-E XDG_RUNTIME_DIR=/run/kiosk -E WLR_RENDERER=pixman -E LIBSEAT_BACKEND=seatd "
+         "-E WLR_NO_HARDWARE_CURSORS=1 cage -- sh -c 'quorin-calibrate >%s 2>&1'")
+REPORT_LINE = re.compile(r"^(screen (\d+x\d+ \w+)|target \d/5 [\w-]+ at (\d+),(\d+)|matrix (.*)|"
+                         r"centre .* residual ([\d.]+) px|install: sudo (.*))$", re.M)
+
+
+def mounted(x, y):
+    """The raw position the panel sends for a touch at (x, y), fractions of
+    the screen: its x axis runs down the screen and its y axis leftwards,
+    each over 97 % of the screen from 3 % in."""
+    return tuple(round((0.03 + 0.97 * f) * (sim.MAX_POSITION + 1)) for f in (y, 1 - x))
+
+
+def as_percent(raw):
+    return tuple(round(100 * v / (sim.MAX_POSITION + 1), 2) for v in raw)
+
+
+def hold(guest, x, y):
+    """A finger held still on the raw position: samples around it whose
+    mean it is, then the lift."""
+    jitter = ((0, 0), (1, 0), (-1, 0), (0, 1), (0, -1))
+    for record in sim.encode_samples([(x + dx, y + dy, True) for dx, dy in jitter] +
+                                     [(x, y, False)]):
+        guest.send(record)
+        time.sleep(0.02)
+
+
+def wait_target(guest, previous, log):
+    deadline = time.monotonic() + 60
+    while time.monotonic() < deadline:
+        found = guest.target_on_screen()
+        if found and found != previous:
+            return found
+        time.sleep(0.1)
+    raise AssertionError("no new target after %s:\n%s" % (previous, guest.read(log)))
+
+
+def play_calibration(guest, log, screenshot):
+    """Finds each target the program shows on the screen and touches it as
+    the mounted panel; returns the targets and the raw positions sent."""
+    width, height = SCREEN_SIZE
+    guest.sync_line()
+    targets, sent = [], []
+    for _ in range(5):
+        targets.append(wait_target(guest, targets[-1] if targets else None, log))
+        if len(targets) == 1:
+            guest.save_screen(screenshot)
+        sent.append(mounted((targets[-1][0] + 0.5) / width, (targets[-1][1] + 0.5) / height))
+        hold(guest, *sent[-1])
+    return targets, sent
+
+
+def calibration_report(guest, log, running):
+    """The targets, matrix, residual and install command the program printed
+    once it ended."""
+    guest.wait_shell("! " + running, timeout=60, what="the calibration to end")
+    text = guest.read(log)
+    report = {"targets": []}
+    for found in REPORT_LINE.finditer(text):
+        if found[3]:
+            report["targets"].append((int(found[3]), int(found[4])))
+        report.update({key: found[group] for key, group in
+                       (("screen", 2), ("matrix", 5), ("residual", 6), ("install", 7))
+                       if found[group]})
+    assert "matrix" in report and "residual" in report, text
+    return report
+
+
+def check_taps(guest):
+    """libinput's positions of taps at the check points. Where its tools
+    put their own matrix over the device's, they are given the one udev
+    set on the device."""
+    options = ""
+    if tool_overrides(guest):
+        matrix = re.search(r"LIBINPUT_CALIBRATION_MATRIX=(.*)",
+                           guest.check("udevadm info /dev/input/" + event_node(guest)))
+        options = "--set-calibration='%s'" % matrix[1] if matrix else ""
+    samples = sum((sim.tap(*mounted(x / 100, y / 100)) for x, y in CHECK_POINTS), [])
+    return [(x, y) for event, x, y in touch_events(guest, samples, options)
+            if event == "TOUCH_DOWN"]
+
+
+def assert_near(positions, expected):
+    assert len(positions) == len(expected), positions
+    for (x, y), (want_x, want_y) in zip(positions, expected):
+        assert abs(x - want_x) <= TOLERANCE and abs(y - want_y) <= TOLERANCE, (positions, expected)
+
+
+def prove_calibration(guest, kind, log, running):
+    """Plays the calibration the program runs on the screen; checks what it
+    printed, and libinput's taps before and after the matrix is installed
+    (by `install`, or by the program itself when None)."""
+    targets, sent = play_calibration(guest, log, os.path.join(ARTIFACTS, "calibration-%s-%s.png" % (guest.suite, kind)))
+    report = calibration_report(guest, log, running)
+    assert report["screen"] == "%dx%d %s" % (*SCREEN_SIZE, kind), report
+    assert report["targets"] == targets
+    assert float(report["residual"]) < 1
+    if report.get("install"):
+        guest.check(report["install"])
+    assert guest.receive(5, timeout=30) == sim.STARTUP_COMMAND
+    assert "\"%s\"" % report["matrix"] in guest.read(RULE)
+    assert libinput_calibration(guest) == two_places(report["matrix"])
+    after = check_taps(guest)
+    assert_near(after, CHECK_POINTS)
+    SUMMARY.append("calibration on %s (%s): targets at %s; the panel sent %s; matrix %s, "
+                   "residual %s px; libinput at %s after: %s"
+                   % (guest.suite, kind, " ".join("%d,%d" % t for t in targets),
+                      " ".join("%d,%d" % s for s in sent), report["matrix"], report["residual"],
+                      " ".join("%d/%d" % p for p in CHECK_POINTS),
+                      " ".join("%.2f/%.2f" % p for p in after)))
+
+
+def test_calibration_under_cage_as_a_user_then_installed_by_root(guest):
+    guest.check("useradd -m -G video,input kiosk && systemctl start seatd")
+    guest.wait_shell("[ -S /run/seatd.sock ]", what="seatd")
+    before = check_taps(guest)
+    assert_near(before, [as_percent(mounted(x / 100, y / 100)) for x, y in CHECK_POINTS])
+    SUMMARY.append("calibration: libinput at %s before: %s"
+                   % (" ".join("%d/%d" % p for p in CHECK_POINTS),
+                      " ".join("%.2f/%.2f" % p for p in before)))
+    guest.check(KIOSK % "/tmp/calibration")
+    prove_calibration(guest, "wayland", "/tmp/calibration", "systemctl -q is-active kiosk")
+
+
+def test_calibration_on_the_drm_screen_installs_as_root_in_one_go(guest):
+    guest.check("rm %s && udevadm control --reload && systemctl restart %s" % (RULE, UNIT))
+    assert guest.receive(5) == sim.STARTUP_COMMAND
+    guest.check("quorin-calibrate --display drm --install >/tmp/calibration-drm 2>&1 &")
+    prove_calibration(guest, "drm", "/tmp/calibration-drm", "pidof quorin-calibrate >/dev/null")
 
 
 def test_purge_leaves_no_file_of_the_package(guest):
