@@ -321,7 +321,9 @@ TOLERANCE = 0.5
 # cage refuses root: the run is a user's, in the groups video and input.
 KIOSK = ("systemd-run --quiet --unit=kiosk --uid=kiosk -p RuntimeDirectory=kiosk "
          "-E XDG_RUNTIME_DIR=/run/kiosk -E WLR_RENDERER=pixman -E LIBSEAT_BACKEND=seatd "
-         "-E WLR_NO_HARDWARE_CURSORS=1 cage -- sh -c 'quorin-calibrate >%s 2>&1'")
+         "-E WLR_NO_HARDWARE_CURSORS=1 cage -- sh -c '%s'")
+# The program's log and then its exit status.
+LOGGED = "%s >%s 2>&1; echo status $? >>%s"
 REPORT_LINE = re.compile(r"^(screen (\d+x\d+ \w+)|target \d/5 [\w-]+ at (\d+),(\d+)|matrix (.*)|"
                          r"centre .* residual ([\d.]+) px|install: sudo (.*))$", re.M)
 
@@ -372,11 +374,29 @@ def play_calibration(guest, log, screenshot):
     return targets, sent
 
 
-def calibration_report(guest, log, running):
+def start_logged(guest, command, log, kiosk=False):
+    """Starts the program once the screen shows no target of an earlier
+    run, which would be taken for its own."""
+    deadline = time.monotonic() + 20
+    while guest.target_on_screen():
+        assert time.monotonic() < deadline, "a target stays on the screen"
+        time.sleep(0.1)
+    logged = LOGGED % (command, log, log)
+    guest.check(KIOSK % logged if kiosk else "(%s) &" % logged)
+
+
+def ended(guest, log):
+    """(exit status, log) once the program has ended."""
+    guest.wait_shell("grep -q '^status' " + log, timeout=60, what="the calibration to end")
+    text = guest.read(log)
+    return int(re.search(r"^status (\d+)", text, re.M)[1]), text
+
+
+def calibration_report(guest, log):
     """The targets, matrix, residual and install command the program printed
     once it ended."""
-    guest.wait_shell("! " + running, timeout=60, what="the calibration to end")
-    text = guest.read(log)
+    status, text = ended(guest, log)
+    assert status == 0, text
     report = {"targets": []}
     for found in REPORT_LINE.finditer(text):
         if found[3]:
@@ -408,12 +428,12 @@ def assert_near(positions, expected):
         assert abs(x - want_x) <= TOLERANCE and abs(y - want_y) <= TOLERANCE, (positions, expected)
 
 
-def prove_calibration(guest, kind, log, running):
+def prove_calibration(guest, kind, log):
     """Plays the calibration the program runs on the screen; checks what it
     printed, and libinput's taps before and after the matrix is installed
     (by `install`, or by the program itself when None)."""
     targets, sent = play_calibration(guest, log, os.path.join(ARTIFACTS, "calibration-%s-%s.png" % (guest.suite, kind)))
-    report = calibration_report(guest, log, running)
+    report = calibration_report(guest, log)
     assert report["screen"] == "%dx%d %s" % (*SCREEN_SIZE, kind), report
     assert report["targets"] == targets
     assert float(report["residual"]) < 1
@@ -440,15 +460,41 @@ def test_calibration_under_cage_as_a_user_then_installed_by_root(guest):
     SUMMARY.append("calibration: libinput at %s before: %s"
                    % (" ".join("%d/%d" % p for p in CHECK_POINTS),
                       " ".join("%.2f/%.2f" % p for p in before)))
-    guest.check(KIOSK % "/tmp/calibration")
-    prove_calibration(guest, "wayland", "/tmp/calibration", "systemctl -q is-active kiosk")
+    start_logged(guest, "quorin-calibrate", "/tmp/calibration", kiosk=True)
+    prove_calibration(guest, "wayland", "/tmp/calibration")
 
 
 def test_calibration_on_the_drm_screen_installs_as_root_in_one_go(guest):
     guest.check("rm %s && udevadm control --reload && systemctl restart %s" % (RULE, UNIT))
     assert guest.receive(5) == sim.STARTUP_COMMAND
-    guest.check("quorin-calibrate --display drm --install >/tmp/calibration-drm 2>&1 &")
-    prove_calibration(guest, "drm", "/tmp/calibration-drm", "pidof quorin-calibrate >/dev/null")
+    start_logged(guest, "quorin-calibrate --display drm --install", "/tmp/calibration-drm")
+    prove_calibration(guest, "drm", "/tmp/calibration-drm")
+
+
+def test_calibration_gives_up_with_a_reason_and_its_own_status(guest):
+    def escape():
+        guest.qmp("send-key", keys=[{"type": "qcode", "data": "esc"}])
+
+    def stop_daemon():
+        guest.check("systemctl stop " + UNIT)
+
+    cases = (("quorin-calibrate", True, escape, 3, "given up: Escape"),
+             ("quorin-calibrate --display drm", False, escape, 3, "given up: Escape"),
+             ("quorin-calibrate --display drm --timeout 1", False, None, 4,
+              "timeout: no touch counted on top-left in 1 s"),
+             ("quorin-calibrate --display drm", False, stop_daemon, 1,
+              "the touch screen went away"),
+             ("quorin-calibrate", False, None, 1, "no input device named uinput-touch"))
+    for number, (command, kiosk, interrupt, status, reason) in enumerate(cases):
+        log = "/tmp/given-up-%d" % number
+        start_logged(guest, command, log, kiosk)
+        if interrupt:
+            wait_target(guest, None, log)
+            interrupt()
+        found, text = ended(guest, log)
+        assert found == status and reason in text, (command, text)
+    guest.check("systemctl start " + UNIT)
+    assert guest.receive(5) == sim.STARTUP_COMMAND
 
 
 def test_purge_leaves_no_file_of_the_package(guest):
