@@ -480,6 +480,7 @@ def test_calibration_gives_up_with_a_reason_and_its_own_status(guest):
 
     cases = (("quorin-calibrate", True, escape, 3, "given up: Escape"),
              ("quorin-calibrate --display drm", False, escape, 3, "given up: Escape"),
+             ("quorin-calibrate --display fbdev", False, escape, 3, "given up: Escape"),
              ("quorin-calibrate --display drm --timeout 1", False, None, 4,
               "timeout: no touch counted on top-left in 1 s"),
              ("quorin-calibrate --display drm", False, stop_daemon, 1,
@@ -489,10 +490,11 @@ def test_calibration_gives_up_with_a_reason_and_its_own_status(guest):
         log = "/tmp/given-up-%d" % number
         start_logged(guest, command, log, kiosk)
         if interrupt:
-            wait_target(guest, None, log)
+            shown = wait_target(guest, None, log)
             interrupt()
         found, text = ended(guest, log)
         assert found == status and reason in text, (command, text)
+        assert not interrupt or "top-left at %d,%d" % shown in text, (command, shown, text)
     guest.check("systemctl start " + UNIT)
     assert guest.receive(5) == sim.STARTUP_COMMAND
 
