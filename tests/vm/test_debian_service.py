@@ -319,7 +319,7 @@ RULE = "/etc/udev/rules.d/99-quorin-calibration.rules"
 CHECK_POINTS = ((15, 20), (85, 10), (90, 80), (20, 90), (60, 45))
 TOLERANCE = 0.5
 # cage refuses root: the run is a user's, in the groups video and input.
-KIOSK = ("systemd-run --quiet --unit=kiosk --uid=kiosk -p RuntimeDirectory=kiosk "
+KIOSK = ("systemd-run --quiet --collect --unit=kiosk --uid=kiosk -p RuntimeDirectory=kiosk "
          "-E XDG_RUNTIME_DIR=/run/kiosk -E WLR_RENDERER=pixman -E LIBSEAT_BACKEND=seatd "
          "-E WLR_NO_HARDWARE_CURSORS=1 cage -- sh -c '%s'")
 # The program's log and then its exit status.
