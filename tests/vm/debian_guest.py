@@ -28,6 +28,7 @@ import tempfile
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 import guest_kernel  # noqa: E402
+import suite_apt  # noqa: E402
 from guest import Guest, add_modules, busybox_root, pack_initramfs  # noqa: E402
 
 # No network in the guest: what the package needs is there beforehand.
@@ -57,16 +58,20 @@ def image_key(kernel_dir, suite):
                                 hashlib.sha256(text.encode()).hexdigest()[:12])
 
 
-def root_tar(suite, variant="minbase", packages=PACKAGES):
+def root_tar(suite, variant="minbase", packages=PACKAGES, main_only=False):
     """mmdebstrap's tarball of a release with the packages, cached: an
-    image is remade from it whenever the guest's own additions change."""
-    digest = hashlib.sha256(repr(packages).encode()).hexdigest()[:12]
-    tar = os.path.join(guest_kernel.cache_root(), "debian-%s-%s-%s.tar" % (suite, variant, digest))
+    image is remade from it whenever the guest's own additions change.
+    `main_only`: from the release's main suite alone, without its updates
+    and security archives."""
+    digest = hashlib.sha256(repr((packages, main_only) if main_only else packages).encode())
+    tar = os.path.join(guest_kernel.cache_root(), "debian-%s-%s-%s.tar"
+                       % (suite, variant, digest.hexdigest()[:12]))
     if not os.path.exists(tar):
         os.makedirs(os.path.dirname(tar), exist_ok=True)
         include = ["--include=" + ",".join(packages)] if packages else []
+        mirrors = ["deb %s %s main" % (suite_apt.mirror(), suite)] if main_only else []
         subprocess.run(["mmdebstrap", "--quiet", "--variant=" + variant, "--format=tar",
-                        *include, suite, tar + ".part"], check=True)
+                        *include, suite, tar + ".part", *mirrors], check=True)
         os.rename(tar + ".part", tar)
     return tar
 

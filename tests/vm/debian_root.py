@@ -3,7 +3,12 @@ machine of its own: the release's smallest root (mmdebstrap's "required"
 variant, cached as a tarball beside the guests' kernels) is unpacked, gets
 this checkout, and becomes the root of a private mount namespace.
 
-    /usr/bin/python3 tests/vm/debian_root.py SUITE COMMAND...
+    /usr/bin/python3 tests/vm/debian_root.py [--main-only] SUITE COMMAND...
+
+--main-only makes the root from the release's main suite alone, without
+its updates and security archives, and leaves it only that: a set of
+packages that agree in every architecture even while the registry serves
+one architecture's security index out of step with its release file.
 
 COMMAND runs as root in the checkout's copy, through sh -c. The root is
 pivoted to rather than entered by chroot: nsenter, as the test sandbox
@@ -75,10 +80,10 @@ def copy_checkout(target):
         raise RuntimeError("cannot copy the checkout into the root")
 
 
-def run_in_root(suite, command):
+def run_in_root(suite, command, main_only=False):
     """Runs the command in a fresh root of the release; its status."""
-    tar = root_tar(suite, variant="required", packages=())
-    cache = os.path.join(suite_apt.cache_root(), "root-%s" % suite)
+    tar = root_tar(suite, variant="required", packages=(), main_only=main_only)
+    cache = os.path.join(suite_apt.cache_root(), "root-%s%s" % (suite, "-main" if main_only else ""))
     work = tempfile.mkdtemp(prefix="debian-root-", dir="/var/tmp")
     try:
         root = os.path.join(work, "root")
@@ -96,6 +101,9 @@ def run_in_root(suite, command):
 
 
 if __name__ == "__main__":
-    if len(sys.argv) < 3:
+    arguments = sys.argv[1:]
+    main_only = arguments[:1] == ["--main-only"]
+    arguments = arguments[main_only:]
+    if len(arguments) < 2:
         sys.exit(__doc__)
-    sys.exit(run_in_root(sys.argv[1], " ".join(sys.argv[2:])))
+    sys.exit(run_in_root(arguments[0], " ".join(arguments[1:]), main_only))
