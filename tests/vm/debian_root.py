@@ -83,7 +83,8 @@ def copy_checkout(target):
 def run_in_root(suite, command, main_only=False):
     """Runs the command in a fresh root of the release; its status."""
     tar = root_tar(suite, variant="required", packages=(), main_only=main_only)
-    cache = os.path.join(suite_apt.cache_root(), "root-%s%s" % (suite, "-main" if main_only else ""))
+    name = "root-%s%s" % (suite, "-main" if main_only else "")
+    cache = os.path.join(suite_apt.cache_root(), name)
     work = tempfile.mkdtemp(prefix="debian-root-", dir="/var/tmp")
     try:
         root = os.path.join(work, "root")

@@ -429,10 +429,11 @@ def assert_near(positions, expected):
 
 
 def prove_calibration(guest, kind, log):
-    """Plays the calibration the program runs on the screen; checks what it
-    printed, and libinput's taps before and after the matrix is installed
-    (by `install`, or by the program itself when None)."""
-    targets, sent = play_calibration(guest, log, os.path.join(ARTIFACTS, "calibration-%s-%s.png" % (guest.suite, kind)))
+    """Plays the calibration the program runs on the screen and checks what
+    it printed; installs the matrix with the root command it printed, where
+    it did not install it itself; checks libinput's taps after that."""
+    screenshot = os.path.join(ARTIFACTS, "calibration-%s-%s.png" % (guest.suite, kind))
+    targets, sent = play_calibration(guest, log, screenshot)
     report = calibration_report(guest, log)
     assert report["screen"] == "%dx%d %s" % (*SCREEN_SIZE, kind), report
     assert report["targets"] == targets
