@@ -13,9 +13,9 @@ namespace quorin::calibrate {
 namespace {
 
 constexpr const char* kUsageLines =
-    "Usage: quorin-calibrate [--install] [--display auto|wayland|drm|fbdev] [--device PATH]\n"
-    "                        [--timeout SECONDS] [--samples N] [--drm-device PATH]\n"
-    "                        [--fb-device PATH]\n"
+    "Usage: quorin-calibrate [--install] [--display auto|wayland|x11|drm|fbdev]\n"
+    "                        [--device PATH] [--timeout SECONDS] [--samples N]\n"
+    "                        [--drm-device PATH] [--fb-device PATH]\n"
     "       quorin-calibrate --install --matrix \"a b c d e f\"\n";
 constexpr int kMaxTimeout = 3600;
 constexpr int kMaxSamples = 1000;
@@ -55,6 +55,8 @@ std::optional<DisplayChoice> displayChoice(const std::string& text)
         return DisplayChoice::automatic;
     if (text == "wayland")
         return DisplayChoice::wayland;
+    if (text == "x11")
+        return DisplayChoice::x11;
     if (text == "drm")
         return DisplayChoice::drm;
     if (text == "fbdev")
@@ -94,7 +96,7 @@ std::string setValue(Parser& parser, const std::string& name, const std::string&
     } else if (name == "--display") {
         const std::optional<DisplayChoice> display = displayChoice(value);
         if (!display)
-            return "--display takes auto, wayland, drm or fbdev";
+            return "--display takes auto, wayland, x11, drm or fbdev";
         options.display = *display;
     } else if (name == "--timeout" || name == "-t") {
         const std::optional<int> seconds = wholeNumber(value, 1, kMaxTimeout);
@@ -182,8 +184,8 @@ std::string calibrateUsageText()
            ",\n"
            "                        reload udev and restart quorinDaemon (as root)\n"
            "      --matrix \"a b c d e f\"  with --install: install these numbers, no targets\n"
-           "      --display KIND    auto (default: Wayland, else DRM, else fbdev), wayland,\n"
-           "                        drm or fbdev\n"
+           "      --display KIND    auto (default: Wayland, else X, else DRM, else fbdev),\n"
+           "                        wayland, x11, drm or fbdev\n"
            "  -d, --device PATH     the touch screen's event node (default: found by name)\n"
            "  -t, --timeout SECONDS give up when a target is not touched in time (default 60)\n"
            "      --samples N       samples a touch needs at least (default 3)\n"

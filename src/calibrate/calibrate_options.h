@@ -7,7 +7,7 @@
 
 namespace quorin::calibrate {
 
-enum class DisplayChoice { automatic, wayland, drm, fbdev };
+enum class DisplayChoice { automatic, wayland, x11, drm, fbdev };
 
 // What the command line asks for. Without arguments: the guided run on
 // the first display that works, printing the rule.

@@ -11,6 +11,8 @@
 #include "calibrate/calibration_report.h"
 #include "calibrate/calibration_session.h"
 #include "calibrate/escape_keys.h"
+#include "calibrate/output_frame.h"
+#include "calibrate/rule_install.h"
 #include "calibrate/screen.h"
 #include "calibrate/signal_watch.h"
 #include "calibrate/system_error.h"
@@ -50,6 +52,7 @@ private:
     std::optional<Outcome> readTouches();
     std::optional<Outcome> judge(const TouchSummary& finished);
     std::optional<Outcome> finish(Verdict verdict);
+    void logOtherFrame();
     std::optional<Outcome> checkKeysAndSignals(const std::vector<pollfd>& ready);
     std::vector<pollfd> waitSet() const;
     int millisecondsLeft() const;
@@ -77,7 +80,7 @@ CalibrationLoop::CalibrationLoop(const CalibrateOptions& options, std::ostream& 
       log(log),
       touch(options.touchDevice),
       screen(openScreen(options)),
-      keys(std::string(screen->kind()) != "wayland", touch.path()),
+      keys(!screen->ownsKeyboard(), touch.path()),
       sampler(touch.position()),
       deadline(Clock::now() + std::chrono::seconds(options.timeoutSeconds))
 {
@@ -92,7 +95,7 @@ RunResult CalibrationLoop::run()
     RunResult result;
     result.outcome = *outcome;
     if (session)
-        result.matrix = session->fit().matrix;
+        result.matrix = installedMatrix(session->fit().matrix, screen->frame());
     return result;
 }
 
@@ -115,6 +118,8 @@ void CalibrationLoop::showScreenIfReady()
             << ", starting again" << std::endl;
     session.emplace(size, touch.xAxis(), touch.yAxis(), rulesFrom(options));
     log << screenLine(size, screen->kind()) << std::endl;
+    if (!screen->frame().server.empty())
+        log << frameLine(screen->frame()) << std::endl;
     log << targetLine(*session) << std::endl;
     showTarget();
 }
@@ -211,7 +216,8 @@ std::optional<Outcome> CalibrationLoop::judge(const TouchSummary& finished)
     const Verdict verdict = session->offer(finished);
     if (verdict == Verdict::accepted) {
         if (before + 1 == kCornerCount)
-            log << matrixLine(session->fit().matrix) << std::endl;
+            log << matrixLine(installedMatrix(session->fit().matrix, screen->frame()))
+                << std::endl;
         log << targetLine(*session) << std::endl;
         showTarget();
         return std::nullopt;
@@ -231,10 +237,24 @@ std::optional<Outcome> CalibrationLoop::finish(Verdict verdict)
         return Outcome::failed;
     }
     log << centreLine(*session) << std::endl;
-    if (verdict == Verdict::fitted)
+    if (verdict == Verdict::fitted) {
+        logOtherFrame();
         return Outcome::calibrated;
+    }
     log << "failed: " << describe(verdict) << std::endl;
     return Outcome::failed;
+}
+
+// Where the display server's frame is not known and the output is turned,
+// the fit turned back is the other candidate: the user tries it if taps
+// land turned.
+void CalibrationLoop::logOtherFrame()
+{
+    const ScreenFrame frame = screen->frame();
+    if (frame.frame != MatrixFrame::unknown || frame.turn == Turn::none)
+        return;
+    log << "if taps land turned: "
+        << installCommand(matrixOnUnturnedOutput(session->fit().matrix, frame.turn)) << std::endl;
 }
 
 }  // namespace

@@ -1,15 +1,32 @@
 #include "calibrate/screen.h"
 
+#include <cstdlib>
 #include <iostream>
 
 #include "calibrate/drm_screen.h"
 #include "calibrate/fbdev_screen.h"
+#include "calibrate/screen_owner.h"
 #include "calibrate/system_error.h"
 #include "calibrate/wayland_screen.h"
+#include "calibrate/x11_screen.h"
 
 namespace quorin::calibrate {
 
 namespace {
+
+bool set(const char* name)
+{
+    const char* value = std::getenv(name);
+    return value && *value != '\0';
+}
+
+// libwayland finds a socket only through these, and complains on standard
+// error when asked without them: an X session usually has none.
+bool waylandReachable()
+{
+    const char* display = std::getenv("WAYLAND_DISPLAY");
+    return set("WAYLAND_SOCKET") || set("XDG_RUNTIME_DIR") || (display && display[0] == '/');
+}
 
 std::unique_ptr<Screen> waylandOrFail()
 {
@@ -20,9 +37,37 @@ std::unique_ptr<Screen> waylandOrFail()
     return screen;
 }
 
-// Without a compositor: DRM, and where that fails, the framebuffer.
+std::unique_ptr<Screen> x11OrFail()
+{
+    std::unique_ptr<Screen> screen = connectX11Screen();
+    if (!screen)
+        throw CalibrationFailure(set("DISPLAY") ? "no X server answers on DISPLAY=" +
+                                                      std::string(std::getenv("DISPLAY"))
+                                                : std::string("DISPLAY is not set"));
+    return screen;
+}
+
+std::unique_ptr<Screen> drmUnlessHeld(const CalibrateOptions& options)
+{
+    refuseHeldScreen();
+    return openDrmScreen(options.drmDevice);
+}
+
+// Asked for by name, the framebuffer is drawn on even where a display
+// server shows something else; the user is told.
+std::unique_ptr<Screen> fbdevAsAsked(const CalibrateOptions& options)
+{
+    const std::string holder = screenHolder();
+    if (!holder.empty())
+        std::cerr << "quorin-calibrate: " << holder << ": the targets on " << options.fbDevice
+                  << " may not be seen" << std::endl;
+    return openFbdevScreen(options.fbDevice);
+}
+
+// Without a display server: DRM, and where that fails, the framebuffer.
 std::unique_ptr<Screen> consoleScreen(const CalibrateOptions& options)
 {
+    refuseHeldScreen();
     try {
         return openDrmScreen(options.drmDevice);
     } catch (const std::exception& drmFailure) {
@@ -39,14 +84,19 @@ std::unique_ptr<Screen> openScreen(const CalibrateOptions& options)
     switch (options.display) {
     case DisplayChoice::wayland:
         return waylandOrFail();
+    case DisplayChoice::x11:
+        return x11OrFail();
     case DisplayChoice::drm:
-        return openDrmScreen(options.drmDevice);
+        return drmUnlessHeld(options);
     case DisplayChoice::fbdev:
-        return openFbdevScreen(options.fbDevice);
+        return fbdevAsAsked(options);
     case DisplayChoice::automatic:
         break;
     }
-    if (std::unique_ptr<Screen> screen = connectWaylandScreen())
+    if (waylandReachable())
+        if (std::unique_ptr<Screen> screen = connectWaylandScreen())
+            return screen;
+    if (std::unique_ptr<Screen> screen = connectX11Screen())
         return screen;
     return consoleScreen(options);
 }

@@ -5,11 +5,13 @@
 
 #include "calibrate/calibrate_options.h"
 #include "calibrate/geometry.h"
+#include "calibrate/output_frame.h"
 
 namespace quorin::calibrate {
 
 // The panel's own screen, on which the targets appear. Each kind keeps to
-// its own file: a Wayland client, a DRM/KMS dumb buffer, the framebuffer.
+// its own file: a Wayland client, an X client, a DRM/KMS dumb buffer, the
+// framebuffer.
 class Screen {
 public:
     Screen() = default;
@@ -29,16 +31,24 @@ public:
     virtual int pollFd() const { return -1; }
     virtual void beforePoll() {}
     virtual void afterPoll(bool readable) { (void)readable; }
-    // Escape was pressed on the screen's own keyboard (Wayland).
+    // Whether the screen has a keyboard of its own (a display server's),
+    // so that Escape comes through escapePressed() alone.
+    virtual bool ownsKeyboard() const { return false; }
+    // Escape was pressed on the screen's own keyboard.
     virtual bool escapePressed() const { return false; }
     // The compositor closed the window.
     virtual bool closed() const { return false; }
     // The picture must be drawn again (a new configure); true once.
     virtual bool needsRedraw() { return false; }
+    // The output's turn and the frame its display server wants the matrix
+    // in; a screen drawn on directly is its own, unturned frame, with no
+    // server named.
+    virtual ScreenFrame frame() const { return {}; }
 };
 
 // The screen the options ask for; for "auto" Wayland when a compositor
-// answers, else DRM, else the framebuffer. Throws when none works.
+// answers, else X, else DRM, else the framebuffer, unless a display
+// server holds the screen. Throws when none works.
 std::unique_ptr<Screen> openScreen(const CalibrateOptions& options);
 
 }  // namespace quorin::calibrate

@@ -7,12 +7,14 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <utility>
 #include <vector>
 
 #include <wayland-client.h>
 
 #include "calibrate/canvas.h"
+#include "calibrate/peer_program.h"
 #include "calibrate/system_error.h"
 #include "xdg-shell-client-protocol.h"
 
@@ -23,6 +25,14 @@ namespace {
 constexpr std::uint32_t kCompositorVersion = 4;
 constexpr std::uint32_t kSeatVersion = 4;
 constexpr std::uint32_t kWmBaseVersion = 1;
+constexpr std::uint32_t kOutputVersion = 2;
+
+// An output as the compositor describes it; kept at a fixed address for
+// its listener.
+struct OutputInfo {
+    wl_output* output = nullptr;
+    std::int32_t transform = WL_OUTPUT_TRANSFORM_NORMAL;
+};
 
 // One picture's pixels, kept until the compositor releases them or the
 // window goes.
@@ -83,14 +93,20 @@ public:
     int pollFd() const override { return wl_display_get_fd(display); }
     void beforePoll() override;
     void afterPoll(bool readable) override;
+    bool ownsKeyboard() const override { return true; }
     bool escapePressed() const override { return escape; }
     bool closed() const override { return isClosed; }
     bool needsRedraw() override { return std::exchange(redraw, false); }
+    ScreenFrame frame() const override;
 
 private:
     static void global(void* data, wl_registry* registry, std::uint32_t name, const char* interface,
                        std::uint32_t version);
     static void seatCapabilities(void* data, wl_seat* seat, std::uint32_t capabilities);
+    static void pointerEnter(void* data, wl_pointer* pointer, std::uint32_t serial,
+                             wl_surface* surface, wl_fixed_t x, wl_fixed_t y);
+    static void surfaceEnter(void* data, wl_surface* surface, wl_output* output);
+    void bindOutput(wl_registry* registry, std::uint32_t name, std::uint32_t version);
     static void key(void* data, wl_keyboard* keyboard, std::uint32_t serial, std::uint32_t time,
                     std::uint32_t key, std::uint32_t state);
     static void toplevelConfigure(void* data, xdg_toplevel* toplevel, std::int32_t width,
@@ -111,6 +127,11 @@ private:
     xdg_wm_base* wmBase = nullptr;
     wl_seat* seat = nullptr;
     wl_keyboard* keyboard = nullptr;
+    wl_pointer* pointer = nullptr;
+    std::vector<std::unique_ptr<OutputInfo>> outputs;
+    wl_output* entered = nullptr;  // the output the window is on, once told
+    std::vector<std::string> globals;
+    std::string compositorName;
     wl_surface* surface = nullptr;
     xdg_surface* windowSurface = nullptr;
     xdg_toplevel* toplevel = nullptr;
@@ -161,6 +182,36 @@ void repeatInfo(void* /*data*/, wl_keyboard* /*keyboard*/, std::int32_t /*rate*/
 {
 }
 
+void outputGeometry(void* data, wl_output* /*output*/, std::int32_t /*x*/, std::int32_t /*y*/,
+                    std::int32_t /*width*/, std::int32_t /*height*/, std::int32_t /*subpixel*/,
+                    const char* /*make*/, const char* /*model*/, std::int32_t transform)
+{
+    static_cast<OutputInfo*>(data)->transform = transform;
+}
+void outputMode(void* /*data*/, wl_output* /*output*/, std::uint32_t /*flags*/,
+                std::int32_t /*width*/, std::int32_t /*height*/, std::int32_t /*refresh*/)
+{
+}
+void outputDone(void* /*data*/, wl_output* /*output*/) {}
+void outputScale(void* /*data*/, wl_output* /*output*/, std::int32_t /*factor*/) {}
+void surfaceLeave(void* /*data*/, wl_surface* /*surface*/, wl_output* /*output*/) {}
+void pointerLeave(void* /*data*/, wl_pointer* /*pointer*/, std::uint32_t /*serial*/,
+                  wl_surface* /*surface*/)
+{
+}
+void pointerMotion(void* /*data*/, wl_pointer* /*pointer*/, std::uint32_t /*time*/,
+                   wl_fixed_t /*x*/, wl_fixed_t /*y*/)
+{
+}
+void pointerButton(void* /*data*/, wl_pointer* /*pointer*/, std::uint32_t /*serial*/,
+                   std::uint32_t /*time*/, std::uint32_t /*button*/, std::uint32_t /*state*/)
+{
+}
+void pointerAxis(void* /*data*/, wl_pointer* /*pointer*/, std::uint32_t /*time*/,
+                 std::uint32_t /*axis*/, wl_fixed_t /*value*/)
+{
+}
+
 }  // namespace
 
 WaylandScreen::~WaylandScreen()
@@ -174,6 +225,10 @@ WaylandScreen::~WaylandScreen()
         wl_surface_destroy(surface);
     if (keyboard)
         wl_keyboard_destroy(keyboard);
+    if (pointer)
+        wl_pointer_destroy(pointer);
+    for (const std::unique_ptr<OutputInfo>& info : outputs)
+        wl_output_destroy(info->output);
     if (seat)
         wl_seat_destroy(seat);
     if (wmBase)
@@ -190,6 +245,7 @@ WaylandScreen::~WaylandScreen()
 
 void WaylandScreen::start()
 {
+    compositorName = peerProgramName(wl_display_get_fd(display));
     bindGlobals();
     makeWindow();
 }
@@ -202,7 +258,8 @@ void WaylandScreen::bindGlobals()
                                  l.global_remove = ignoreRemoval;
                              }),
                              this);
-    if (wl_display_roundtrip(display) < 0)
+    // The second round trip brings the outputs' descriptions.
+    if (wl_display_roundtrip(display) < 0 || wl_display_roundtrip(display) < 0)
         throwErrno("Wayland: the compositor did not answer");
     if (!compositor || !shm || !wmBase)
         throw CalibrationFailure("Wayland: the compositor offers no wl_compositor, wl_shm or "
@@ -213,6 +270,7 @@ void WaylandScreen::global(void* data, wl_registry* registry, std::uint32_t name
                            const char* interface, std::uint32_t version)
 {
     auto* self = static_cast<WaylandScreen*>(data);
+    self->globals.emplace_back(interface);
     const auto bind = [&](const wl_interface* type, std::uint32_t wanted) {
         return wl_registry_bind(registry, name, type, std::min(version, wanted));
     };
@@ -232,12 +290,65 @@ void WaylandScreen::global(void* data, wl_registry* registry, std::uint32_t name
                                  l.name = seatName;
                              }),
                              self);
-    }
+    } else if (std::strcmp(interface, wl_output_interface.name) == 0)
+        self->bindOutput(registry, name, version);
+}
+
+void WaylandScreen::bindOutput(wl_registry* registry, std::uint32_t name, std::uint32_t version)
+{
+    auto info = std::make_unique<OutputInfo>();
+    info->output = static_cast<wl_output*>(
+        wl_registry_bind(registry, name, &wl_output_interface, std::min(version, kOutputVersion)));
+    wl_output_add_listener(info->output, &listenerOf<wl_output_listener>([](auto& l) {
+                               l.geometry = outputGeometry;
+                               l.mode = outputMode;
+                               l.done = outputDone;
+                               l.scale = outputScale;
+                           }),
+                           info.get());
+    outputs.push_back(std::move(info));
+}
+
+// The turn of the output the window is on: the one it entered, else the
+// only one there is.
+ScreenFrame WaylandScreen::frame() const
+{
+    ScreenFrame result;
+    result.server = compositorName.empty() ? "the Wayland compositor" : compositorName;
+    result.frame = waylandMatrixFrame(compositorName, globals);
+    for (const std::unique_ptr<OutputInfo>& info : outputs)
+        if (info->output == entered || (!entered && outputs.size() == 1))
+            result.turn = turnOfWaylandTransform(info->transform);
+    return result;
+}
+
+void WaylandScreen::surfaceEnter(void* data, wl_surface* /*surface*/, wl_output* output)
+{
+    static_cast<WaylandScreen*>(data)->entered = output;
+}
+
+// The pointer is hidden over the window: a cursor over a cross would hide
+// the spot to touch.
+void WaylandScreen::pointerEnter(void* /*data*/, wl_pointer* pointer, std::uint32_t serial,
+                                 wl_surface* /*surface*/, wl_fixed_t /*x*/, wl_fixed_t /*y*/)
+{
+    wl_pointer_set_cursor(pointer, serial, nullptr, 0, 0);
 }
 
 void WaylandScreen::seatCapabilities(void* data, wl_seat* seat, std::uint32_t capabilities)
 {
     auto* self = static_cast<WaylandScreen*>(data);
+    if ((capabilities & WL_SEAT_CAPABILITY_POINTER) != 0 && !self->pointer) {
+        self->pointer = wl_seat_get_pointer(seat);
+        wl_pointer_add_listener(self->pointer, &listenerOf<wl_pointer_listener>([](auto& l) {
+                                    l.enter = pointerEnter;
+                                    l.leave = pointerLeave;
+                                    l.motion = pointerMotion;
+                                    l.button = pointerButton;
+                                    l.axis = pointerAxis;
+                                }),
+                                self);
+    }
     if ((capabilities & WL_SEAT_CAPABILITY_KEYBOARD) == 0 || self->keyboard)
         return;
     self->keyboard = wl_seat_get_keyboard(seat);
@@ -265,6 +376,11 @@ void WaylandScreen::key(void* data, wl_keyboard* /*keyboard*/, std::uint32_t /*s
 void WaylandScreen::makeWindow()
 {
     surface = wl_compositor_create_surface(compositor);
+    wl_surface_add_listener(surface, &listenerOf<wl_surface_listener>([](auto& l) {
+                                l.enter = surfaceEnter;
+                                l.leave = surfaceLeave;
+                            }),
+                            this);
     windowSurface = xdg_wm_base_get_xdg_surface(wmBase, surface);
     xdg_surface_add_listener(
         windowSurface,
