@@ -89,6 +89,7 @@ TEST(CalibrateOptions, EveryOptionInBothSpellings)
         EXPECT_EQ(options.drmDevice, "/dev/dri/card1");
         EXPECT_EQ(options.fbDevice, "/dev/fb1");
     }
+    EXPECT_EQ(parseCalibrateOptions({"--display", "x11"}).display, DisplayChoice::x11);
 }
 
 TEST(CalibrateOptions, InstallingGivenNumbersSkipsTheGuidedRun)
@@ -111,7 +112,7 @@ TEST(CalibrateOptions, BadCommandLinesSayWhatIsWrong)
         {{"event3"}, "unknown argument 'event3'"},
         {{"--device"}, "option '--device' needs a value"},
         {{"--device="}, "option '--device' needs a value"},
-        {{"--display", "x11"}, "--display takes auto, wayland, drm or fbdev"},
+        {{"--display", "x"}, "--display takes auto, wayland, x11, drm or fbdev"},
         {{"--timeout", "0"}, "--timeout takes a number of seconds from 1 to 3600"},
         {{"--timeout", "-5"}, "--timeout takes a number of seconds from 1 to 3600"},
         {{"--timeout=99999999999"}, "--timeout takes a number of seconds from 1 to 3600"},

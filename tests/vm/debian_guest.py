@@ -32,10 +32,15 @@ import suite_apt  # noqa: E402
 from guest import Guest, add_modules, busybox_root, pack_initramfs  # noqa: E402
 
 # No network in the guest: what the package needs is there beforehand.
-# cage runs the calibration program full screen, through seatd; Debian
-# 12's cage wants Xwayland.
+# The calibration program runs under cage and weston through seatd (Debian
+# 12's cage wants Xwayland, its weston a logind session, hence D-Bus), and
+# on X with the modesetting driver under openbox, LXDE's window manager;
+# Debian 13 has labwc too, turned by wlr-randr.
 PACKAGES = ("systemd", "systemd-sysv", "udev", "kmod", "procps", "libinput-tools", "libsystemd0",
-            "libwayland-client0", "libdrm2", "cage", "seatd", "xwayland")
+            "libwayland-client0", "libdrm2", "libxcb1", "libxcb-randr0", "cage", "seatd",
+            "xwayland", "weston", "dbus", "libpam-systemd", "xserver-xorg-core",
+            "xserver-xorg-input-libinput", "openbox", "xinput", "x11-xserver-utils")
+RELEASE_PACKAGES = {"trixie": ("labwc", "wlr-randr")}
 SCREEN_SIZE = (800, 480)
 # The calibration program's target picture: the background, and the red
 # pixel at the middle of the cross.
@@ -51,18 +56,23 @@ ExecStart=/usr/local/sbin/guest-shell
 """
 
 
+def suite_packages(suite):
+    return PACKAGES + RELEASE_PACKAGES.get(suite, ())
+
+
 def image_key(kernel_dir, suite):
-    text = repr((PACKAGES, SHELL_UNIT, guest_kernel.module_index(kernel_dir)["modules"],
+    text = repr((suite_packages(suite), SHELL_UNIT, guest_kernel.module_index(kernel_dir)["modules"],
                  open(os.path.join(HERE, "guest_shell.sh")).read()))
     return "debian-%s-%s-%s" % (suite, os.path.basename(kernel_dir),
                                 hashlib.sha256(text.encode()).hexdigest()[:12])
 
 
-def root_tar(suite, variant="minbase", packages=PACKAGES, main_only=False):
+def root_tar(suite, variant="minbase", packages=None, main_only=False):
     """mmdebstrap's tarball of a release with the packages, cached: an
     image is remade from it whenever the guest's own additions change.
     `main_only`: from the release's main suite alone, without its updates
     and security archives."""
+    packages = suite_packages(suite) if packages is None else packages
     digest = hashlib.sha256(repr((packages, main_only) if main_only else packages).encode())
     tar = os.path.join(guest_kernel.cache_root(), "debian-%s-%s-%s.tar"
                        % (suite, variant, digest.hexdigest()[:12]))
