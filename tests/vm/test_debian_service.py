@@ -537,7 +537,7 @@ SESSION = ("systemd-run --quiet --collect --unit=desktop -p PAMName=login -p Use
 WESTON = {"bookworm": "weston --backend=drm-backend.so --use-pixman --socket=wayland-0",
           "trixie": "weston --backend=drm --renderer=pixman --socket=wayland-0"}
 WESTON_INI = "/home/kiosk/.config/weston.ini"
-TURNED_WESTON = "[output]\nname=Virtual-1\ntransform=rotate-90\n"
+TURNED_WESTON = r"[output]\nname=Virtual-1\ntransform=rotate-90\n"
 XORG = "systemd-run --quiet --collect --unit=xorg Xorg :0 vt1 -nolisten tcp -noreset"
 X_DESKTOP = ("systemd-run --quiet --collect --unit=desktop --uid=kiosk -E DISPLAY=:0 "
              "-E HOME=/home/kiosk openbox")
