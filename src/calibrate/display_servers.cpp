@@ -52,10 +52,12 @@ std::optional<DisplayServer> waylandServerAt(const std::string& path)
 
 std::string describe(const DisplayServer& server)
 {
-    const char* kind = server.kind == DisplayServer::Kind::x11 ? "an X server" : "a Wayland compositor";
-    std::string text = "  " + (server.program.empty() ? std::string(kind) : server.program + ", " + kind);
+    const char* kind =
+        server.kind == DisplayServer::Kind::x11 ? "an X server" : "a Wayland compositor";
+    std::string text =
+        "  " + (server.program.empty() ? std::string(kind) : server.program + ", " + kind);
     text += server.kind == DisplayServer::Kind::x11 ? " on display " + server.display
-                                                     : " at " + server.socketPath;
+                                                    : " at " + server.socketPath;
     text += ": run quorin-calibrate in its session";
     if (!server.user.empty())
         text += ", as " + server.user + ",";

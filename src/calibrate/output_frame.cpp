@@ -15,8 +15,8 @@ constexpr std::uint16_t kRandrReflectY = 32;
 
 // Compositors built on wlroots, whose libinput matrix lands in the turned
 // (layout) frame; most also offer zwlr_* globals, which count as well.
-constexpr std::array<const char*, 7> kWlrootsCompositors = {
-    "cage", "labwc", "sway", "wayfire", "river", "dwl", "hikari"};
+constexpr std::array<const char*, 7> kWlrootsCompositors = {"cage",  "labwc", "sway",  "wayfire",
+                                                            "river", "dwl",   "hikari"};
 
 bool startsWith(const std::string& text, const char* prefix)
 {

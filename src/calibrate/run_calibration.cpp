@@ -216,8 +216,7 @@ std::optional<Outcome> CalibrationLoop::judge(const TouchSummary& finished)
     const Verdict verdict = session->offer(finished);
     if (verdict == Verdict::accepted) {
         if (before + 1 == kCornerCount)
-            log << matrixLine(installedMatrix(session->fit().matrix, screen->frame()))
-                << std::endl;
+            log << matrixLine(installedMatrix(session->fit().matrix, screen->frame())) << std::endl;
         log << targetLine(*session) << std::endl;
         showTarget();
         return std::nullopt;

@@ -77,8 +77,8 @@ int connectTo(const std::string& path, bool abstract)
         return -1;
     std::memcpy(address.sun_path + (abstract ? 1 : 0), path.c_str(), path.size());
     const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size() +
-                                               (abstract ? 1 : 0));
+    const auto length =
+        static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size() + (abstract ? 1 : 0));
     if (fd >= 0 && connect(fd, reinterpret_cast<const sockaddr*>(&address), length) == 0)
         return fd;
     if (fd >= 0)

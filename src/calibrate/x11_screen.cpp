@@ -34,7 +34,8 @@ xcb_screen_t* screenNumber(xcb_connection_t* connection, int number)
 class X11Screen : public Screen {
 public:
     X11Screen(xcb_connection_t* connection, xcb_screen_t* screen)
-        : connection(connection), screen(screen)
+        : connection(connection),
+          screen(screen)
     {
     }
     ~X11Screen() override;
@@ -116,12 +117,10 @@ void X11Screen::createWindow()
     window = xcb_generate_id(connection);
     const std::uint32_t values[] = {packColour(kBackground, format), managed ? 0U : 1U, kEvents,
                                     cursor};
-    xcb_create_window(connection, XCB_COPY_FROM_PARENT, window, screen->root, 0, 0,
-                      screen->width_in_pixels, screen->height_in_pixels, 0,
-                      XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual,
-                      XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT | XCB_CW_EVENT_MASK |
-                          XCB_CW_CURSOR,
-                      values);
+    xcb_create_window(
+        connection, XCB_COPY_FROM_PARENT, window, screen->root, 0, 0, screen->width_in_pixels,
+        screen->height_in_pixels, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual,
+        XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT | XCB_CW_EVENT_MASK | XCB_CW_CURSOR, values);
     gc = xcb_generate_id(connection);
     xcb_create_gc(connection, gc, window, 0, nullptr);
     // Without a window manager the root's changes (a new rotation) are
@@ -175,8 +174,10 @@ void X11Screen::draw(int x, int y)
 void X11Screen::putPicture()
 {
     const std::size_t stride = static_cast<std::size_t>(current.width) * 4;
-    const std::size_t largest = static_cast<std::size_t>(xcb_get_maximum_request_length(connection)) * 4;
-    const int band = static_cast<int>(std::max<std::size_t>(1, (largest - kPutImageHeader) / stride));
+    const std::size_t largest =
+        static_cast<std::size_t>(xcb_get_maximum_request_length(connection)) * 4;
+    const int band =
+        static_cast<int>(std::max<std::size_t>(1, (largest - kPutImageHeader) / stride));
     for (int top = 0; top < current.height; top += band) {
         const int rows = std::min(band, current.height - top);
         xcb_put_image(connection, XCB_IMAGE_FORMAT_Z_PIXMAP, window, gc,
@@ -236,8 +237,8 @@ void X11Screen::configured(const xcb_configure_notify_event_t& event)
         // The root was resized (turned): so is the window, and the
         // targets are placed anew.
         const std::uint32_t size[] = {event.width, event.height};
-        xcb_configure_window(connection, window,
-                             XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, size);
+        xcb_configure_window(connection, window, XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT,
+                             size);
         rotation = screenRotation(connection, screen->root);
         return;
     }
@@ -254,9 +255,8 @@ void X11Screen::mapped()
 {
     if (!managed)
         xcb_set_input_focus(connection, XCB_INPUT_FOCUS_POINTER_ROOT, window, XCB_CURRENT_TIME);
-    const xcb_grab_keyboard_cookie_t grab =
-        xcb_grab_keyboard(connection, 1, window, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC,
-                          XCB_GRAB_MODE_ASYNC);
+    const xcb_grab_keyboard_cookie_t grab = xcb_grab_keyboard(
+        connection, 1, window, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
     xcb_discard_reply(connection, grab.sequence);
 }
 
@@ -277,9 +277,8 @@ std::unique_ptr<Screen> connectX11Screen()
         return nullptr;
     int number = 0;
     xcb_connection_t* connection = xcb_connect(nullptr, &number);
-    xcb_screen_t* screen = xcb_connection_has_error(connection) != 0
-                               ? nullptr
-                               : screenNumber(connection, number);
+    xcb_screen_t* screen =
+        xcb_connection_has_error(connection) != 0 ? nullptr : screenNumber(connection, number);
     if (!screen) {
         xcb_disconnect(connection);
         return nullptr;

@@ -80,8 +80,7 @@ TEST(OutputFrame, TurnsAreAnticlockwiseAsWaylandsTransforms)
 TEST(OutputFrame, EachCompositorsFrameByNameOrByItsGlobals)
 {
     EXPECT_EQ(waylandMatrixFrame("weston", {}), MatrixFrame::unturnedOutput);
-    EXPECT_EQ(waylandMatrixFrame("", {"wl_shm", "weston_capture_v1"}),
-              MatrixFrame::unturnedOutput);
+    EXPECT_EQ(waylandMatrixFrame("", {"wl_shm", "weston_capture_v1"}), MatrixFrame::unturnedOutput);
     EXPECT_EQ(waylandMatrixFrame("labwc", {}), MatrixFrame::window);
     EXPECT_EQ(waylandMatrixFrame("cage", {}), MatrixFrame::window);
     EXPECT_EQ(waylandMatrixFrame("my-kiosk", {"zwlr_layer_shell_v1"}), MatrixFrame::window);
@@ -125,8 +124,8 @@ TEST(DisplayServers, TheRefusalSaysHowToReachEachServer)
     x11.user = "kiosk";
     DisplayServer labwc = *displayServerAt("/run/kiosk/wayland-0");
     labwc.program = "labwc";
-    const std::string text = heldScreenMessage("the DRM device /dev/dri/card0 has another master",
-                                               {x11, labwc});
+    const std::string text =
+        heldScreenMessage("the DRM device /dev/dri/card0 has another master", {x11, labwc});
     EXPECT_NE(text.find("(the DRM device /dev/dri/card0 has another master)"), std::string::npos);
     EXPECT_NE(text.find("Xorg, an X server on display :0: run quorin-calibrate in its session, "
                         "as kiosk, with DISPLAY=:0"),

@@ -542,7 +542,9 @@ XORG = "systemd-run --quiet --collect --unit=xorg Xorg :0 vt1 -nolisten tcp -nor
 X_DESKTOP = ("systemd-run --quiet --collect --unit=desktop --uid=kiosk -E DISPLAY=:0 "
              "-E HOME=/home/kiosk openbox")
 X_DISPLAY = "DISPLAY=:0"
-XI_TOUCH_BEGIN = re.compile(r"\(TouchBegin\)\n.*\n.*\n    detail: (\d+)\n(?:    flags: .*\n)?"
+# A TouchBegin block's lines, indented under it (Debian 12's xinput prints
+# no time line).
+XI_TOUCH_BEGIN = re.compile(r"\(TouchBegin\)\n(?:    .*\n)*?    detail: (\d+)\n(?:    .*\n)*?"
                             r"    root: ([\d.]+)/([\d.]+)")
 
 

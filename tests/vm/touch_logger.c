@@ -69,8 +69,7 @@ static void touch_down(void *data, struct wl_touch *touch, uint32_t serial, uint
     fflush(stdout);
 }
 
-static void touch_up(void *data, struct wl_touch *touch, uint32_t serial, uint32_t time,
-                     int32_t id)
+static void touch_up(void *data, struct wl_touch *touch, uint32_t serial, uint32_t time, int32_t id)
 {
     (void)data, (void)touch, (void)serial, (void)time, (void)id;
 }
@@ -86,9 +85,11 @@ static void touch_nothing(void *data, struct wl_touch *touch)
     (void)data, (void)touch;
 }
 
-static const struct wl_touch_listener touch_listener = {
-    .down = touch_down, .up = touch_up, .motion = touch_motion, .frame = touch_nothing,
-    .cancel = touch_nothing};
+static const struct wl_touch_listener touch_listener = {.down = touch_down,
+                                                        .up = touch_up,
+                                                        .motion = touch_motion,
+                                                        .frame = touch_nothing,
+                                                        .cancel = touch_nothing};
 
 static void capabilities(void *data, struct wl_seat *which, uint32_t caps)
 {
@@ -108,8 +109,8 @@ static void seat_name(void *data, struct wl_seat *which, const char *name)
 static const struct wl_seat_listener seat_listener = {.capabilities = capabilities,
                                                       .name = seat_name};
 
-static void global(void *data, struct wl_registry *registry, uint32_t name,
-                   const char *interface, uint32_t version)
+static void global(void *data, struct wl_registry *registry, uint32_t name, const char *interface,
+                   uint32_t version)
 {
     (void)data;
     if (strcmp(interface, wl_compositor_interface.name) == 0)
