@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "calibrate/calibrate_options.h"
 #include "calibrate/geometry.h"
@@ -44,6 +45,21 @@ public:
     // in; a screen drawn on directly is its own, unturned frame, with no
     // server named.
     virtual ScreenFrame frame() const { return {}; }
+};
+
+// A window of a display server's: its keyboard gives Escape, and the
+// server may close the window or ask for the picture again.
+class ServerWindowScreen : public Screen {
+public:
+    bool ownsKeyboard() const override { return true; }
+    bool escapePressed() const override { return escape; }
+    bool closed() const override { return isClosed; }
+    bool needsRedraw() override { return std::exchange(redraw, false); }
+
+protected:
+    bool escape = false;
+    bool isClosed = false;
+    bool redraw = false;
 };
 
 // The screen the options ask for; for "auto" Wayland when a compositor

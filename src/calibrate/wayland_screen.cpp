@@ -81,7 +81,7 @@ int sharedMemory(std::size_t bytes)
     return fd;
 }
 
-class WaylandScreen : public Screen {
+class WaylandScreen : public ServerWindowScreen {
 public:
     explicit WaylandScreen(wl_display* display) : display(display) {}
     ~WaylandScreen() override;
@@ -93,10 +93,6 @@ public:
     int pollFd() const override { return wl_display_get_fd(display); }
     void beforePoll() override;
     void afterPoll(bool readable) override;
-    bool ownsKeyboard() const override { return true; }
-    bool escapePressed() const override { return escape; }
-    bool closed() const override { return isClosed; }
-    bool needsRedraw() override { return std::exchange(redraw, false); }
     ScreenFrame frame() const override;
 
 private:
@@ -107,6 +103,8 @@ private:
                              wl_surface* surface, wl_fixed_t x, wl_fixed_t y);
     static void surfaceEnter(void* data, wl_surface* surface, wl_output* output);
     void bindOutput(wl_registry* registry, std::uint32_t name, std::uint32_t version);
+    void watchPointer(wl_seat* seat);
+    void watchKeyboard(wl_seat* seat);
     static void key(void* data, wl_keyboard* keyboard, std::uint32_t serial, std::uint32_t time,
                     std::uint32_t key, std::uint32_t state);
     static void toplevelConfigure(void* data, xdg_toplevel* toplevel, std::int32_t width,
@@ -138,9 +136,6 @@ private:
     std::vector<std::unique_ptr<ShmFrame>> frames;
     Size current;
     Size offered;  // the size of the last toplevel configure, 0x0: ours to choose
-    bool redraw = false;
-    bool escape = false;
-    bool isClosed = false;
 };
 
 template <typename Listener, typename Fill> const Listener& listenerOf(Fill fill)
@@ -338,21 +333,29 @@ void WaylandScreen::pointerEnter(void* /*data*/, wl_pointer* pointer, std::uint3
 void WaylandScreen::seatCapabilities(void* data, wl_seat* seat, std::uint32_t capabilities)
 {
     auto* self = static_cast<WaylandScreen*>(data);
-    if ((capabilities & WL_SEAT_CAPABILITY_POINTER) != 0 && !self->pointer) {
-        self->pointer = wl_seat_get_pointer(seat);
-        wl_pointer_add_listener(self->pointer, &listenerOf<wl_pointer_listener>([](auto& l) {
-                                    l.enter = pointerEnter;
-                                    l.leave = pointerLeave;
-                                    l.motion = pointerMotion;
-                                    l.button = pointerButton;
-                                    l.axis = pointerAxis;
-                                }),
-                                self);
-    }
-    if ((capabilities & WL_SEAT_CAPABILITY_KEYBOARD) == 0 || self->keyboard)
-        return;
-    self->keyboard = wl_seat_get_keyboard(seat);
-    wl_keyboard_add_listener(self->keyboard, &listenerOf<wl_keyboard_listener>([](auto& l) {
+    if ((capabilities & WL_SEAT_CAPABILITY_POINTER) != 0 && !self->pointer)
+        self->watchPointer(seat);
+    if ((capabilities & WL_SEAT_CAPABILITY_KEYBOARD) != 0 && !self->keyboard)
+        self->watchKeyboard(seat);
+}
+
+void WaylandScreen::watchPointer(wl_seat* seat)
+{
+    pointer = wl_seat_get_pointer(seat);
+    wl_pointer_add_listener(pointer, &listenerOf<wl_pointer_listener>([](auto& l) {
+                                l.enter = pointerEnter;
+                                l.leave = pointerLeave;
+                                l.motion = pointerMotion;
+                                l.button = pointerButton;
+                                l.axis = pointerAxis;
+                            }),
+                            this);
+}
+
+void WaylandScreen::watchKeyboard(wl_seat* seat)
+{
+    keyboard = wl_seat_get_keyboard(seat);
+    wl_keyboard_add_listener(keyboard, &listenerOf<wl_keyboard_listener>([](auto& l) {
                                  l.keymap = keymap;
                                  l.enter = keyboardEnter;
                                  l.leave = keyboardLeave;
@@ -360,7 +363,7 @@ void WaylandScreen::seatCapabilities(void* data, wl_seat* seat, std::uint32_t ca
                                  l.modifiers = modifiers;
                                  l.repeat_info = repeatInfo;
                              }),
-                             self);
+                             this);
 }
 
 void WaylandScreen::key(void* data, wl_keyboard* /*keyboard*/, std::uint32_t /*serial*/,

@@ -31,7 +31,7 @@ xcb_screen_t* screenNumber(xcb_connection_t* connection, int number)
     return nullptr;
 }
 
-class X11Screen : public Screen {
+class X11Screen : public ServerWindowScreen {
 public:
     X11Screen(xcb_connection_t* connection, xcb_screen_t* screen)
         : connection(connection),
@@ -47,10 +47,6 @@ public:
     int pollFd() const override { return xcb_get_file_descriptor(connection); }
     void beforePoll() override;
     void afterPoll(bool readable) override;
-    bool ownsKeyboard() const override { return true; }
-    bool escapePressed() const override { return escape; }
-    bool closed() const override { return isClosed; }
-    bool needsRedraw() override { return std::exchange(redraw, false); }
     ScreenFrame frame() const override;
 
 private:
@@ -76,9 +72,6 @@ private:
     std::uint16_t rotation = 0;
     Size current;
     bool exposed = false;
-    bool redraw = false;
-    bool escape = false;
-    bool isClosed = false;
 };
 
 X11Screen::~X11Screen()
