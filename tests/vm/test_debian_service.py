@@ -682,8 +682,11 @@ def test_calibration_on_x11_under_a_window_manager(guest):
         guest.check(as_user(X_DISPLAY) + "xrandr -o left")
         turned = calibrate_under(guest, "x11", X_DISPLAY, "x11", X11_CLIENT, turned=True)
         assert "Xorg: the matrix is given in the window's frame" in turned["output"]
-    SUMMARY.append("calibration on %s: refused under X without DISPLAY in %.2f s: %s"
-                   % (guest.suite, figures["refusal"], refusal.strip().replace("\n", " /")))
+    SUMMARY.append("calibration on %s: X delivered taps at %s before the rule at %s; refused "
+                   "under X without DISPLAY in %.2f s: %s"
+                   % (guest.suite, " ".join("%d/%d" % p for p in CHECK_POINTS),
+                      " ".join("%.2f/%.2f" % p for p in before), figures["refusal"],
+                      refusal.strip().replace("\n", " /")))
     guest.check("systemctl stop desktop xorg")
 
 
