@@ -1,6 +1,7 @@
 #include "calibrate/display_servers.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <sstream>
 
@@ -73,12 +74,15 @@ std::vector<std::string> listeningSocketPaths(const std::string& procNetUnix)
     std::string line;
     std::getline(lines, line);  // the heading
     while (std::getline(lines, line)) {
-        std::istringstream fields(line);
-        std::string slot, references, protocol, flags, type, state, inode, path;
-        if (!(fields >> slot >> references >> protocol >> flags >> type >> state >> inode >> path))
+        // Num RefCount Protocol Flags Type St Inode Path
+        std::array<std::string, 8> fields;
+        std::istringstream words(line);
+        for (std::string& field : fields)
+            words >> field;
+        if (words.fail())
             continue;
-        if ((std::strtoul(flags.c_str(), nullptr, 16) & kListening) != 0)
-            paths.push_back(path);
+        if ((std::strtoul(fields[3].c_str(), nullptr, 16) & kListening) != 0)
+            paths.push_back(fields[7]);
     }
     return paths;
 }

@@ -1,9 +1,9 @@
 #include "calibrate/screen.h"
 
-#include <cstdlib>
 #include <iostream>
 
 #include "calibrate/drm_screen.h"
+#include "calibrate/environment.h"
 #include "calibrate/fbdev_screen.h"
 #include "calibrate/screen_owner.h"
 #include "calibrate/system_error.h"
@@ -16,16 +16,15 @@ namespace {
 
 bool set(const char* name)
 {
-    const char* value = std::getenv(name);
-    return value && *value != '\0';
+    return !environmentValue(name).empty();
 }
 
 // libwayland finds a socket only through these, and complains on standard
 // error when asked without them: an X session usually has none.
 bool waylandReachable()
 {
-    const char* display = std::getenv("WAYLAND_DISPLAY");
-    return set("WAYLAND_SOCKET") || set("XDG_RUNTIME_DIR") || (display && display[0] == '/');
+    return set("WAYLAND_SOCKET") || set("XDG_RUNTIME_DIR") ||
+           environmentValue("WAYLAND_DISPLAY").rfind('/', 0) == 0;
 }
 
 std::unique_ptr<Screen> waylandOrFail()
@@ -42,7 +41,7 @@ std::unique_ptr<Screen> x11OrFail()
     std::unique_ptr<Screen> screen = connectX11Screen();
     if (!screen)
         throw CalibrationFailure(set("DISPLAY") ? "no X server answers on DISPLAY=" +
-                                                      std::string(std::getenv("DISPLAY"))
+                                                      environmentValue("DISPLAY")
                                                 : std::string("DISPLAY is not set"));
     return screen;
 }

@@ -88,6 +88,7 @@ int connectTo(const std::string& path, bool abstract)
 
 std::string userName(uid_t uid)
 {
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): the program has one thread
     const passwd* entry = getpwuid(uid);
     return entry ? entry->pw_name : std::to_string(uid);
 }
@@ -101,6 +102,7 @@ std::string x11DesktopUser(const std::string& display)
     if (!processes)
         return "";
     std::string user;
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): the program has one thread
     while (const dirent* entry = readdir(processes)) {
         const std::string directory = std::string("/proc/") + entry->d_name;
         struct stat owner {};

@@ -9,6 +9,7 @@
 
 #include <xcb/xcb.h>
 
+#include "calibrate/environment.h"
 #include "calibrate/peer_program.h"
 #include "calibrate/system_error.h"
 #include "calibrate/x11_setup.h"
@@ -265,8 +266,7 @@ void X11Screen::checkConnection() const
 
 std::unique_ptr<Screen> connectX11Screen()
 {
-    const char* display = std::getenv("DISPLAY");
-    if (!display || *display == '\0')
+    if (environmentValue("DISPLAY").empty())
         return nullptr;
     int number = 0;
     xcb_connection_t* connection = xcb_connect(nullptr, &number);
