@@ -11,9 +11,9 @@
 #include <optional>
 
 #include "backlight/brightness_request.h"
+#include "backlight/control_file_open.h"
 #include "backlight/control_file_watch.h"
 #include "daemon/failure.h"
-#include "daemon/plain_file.h"
 #include "daemon/quorin_daemon.h"
 #include "daemon/service_monitor.h"
 #include "daemon/stop_signals.h"
@@ -21,35 +21,11 @@
 
 namespace quorin {
 
-namespace {
-
-constexpr const char* kControlFile = "/tmp/backlight";
-
-// /tmp is world-writable and the daemon runs as root: never follow a link
-// planted there, and take nothing but a plain file with no other name (it
-// is emptied at every start, and would empty the file it also names).
-// Non-blocking, so that a FIFO in its place cannot hold the thread.
-int openControlFileSafely()
-{
-    const int fd = open(kControlFile, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
-    if (fd < 0)
-        return -1;
-    const int refusal = plainFileRefusal(fd);
-    if (refusal != 0) {
-        close(fd);
-        errno = refusal;
-        return -1;
-    }
-    return fd;
-}
-
-}  // namespace
-
 // Emptying the file at the start also discards a stop request left by an
 // earlier run.
 void QuorinDaemon::openControlFile()
 {
-    backlightFd = openControlFileSafely();
+    backlightFd = openControlFileByName(kControlFile, true, &controlFileId);
     controlOpenError = errno;
     if (backlightFd >= 0 && ftruncate(backlightFd, 0) < 0) {
         // Not reported: the loop still reads whatever the file holds.
@@ -68,7 +44,7 @@ void QuorinDaemon::backlightLoop()
                       backlightIdleTurn(service->watchdogInterval));
     pollingStarted.set_value();
     try {
-        while (backlightTurn()) {
+        while (backlightTurn(watch ? &*watch : nullptr)) {
             if (watch)
                 watch->wait();
             else
@@ -84,13 +60,17 @@ void QuorinDaemon::backlightLoop()
 // One poll. Returns false on a stop request, from the file or a stop
 // signal. An error inside a turn is reported and polling goes on, so that
 // a stop request still works.
-bool QuorinDaemon::backlightTurn()
+bool QuorinDaemon::backlightTurn(ControlFileWatch* watch)
 {
     boost::this_thread::interruption_point();
     backlightTurnCount.fetch_add(1, std::memory_order_relaxed);  // proof of life for the watchdog
     if (stopSignalReceived())
         return false;
     try {
+        // The watch moves before the read: a write to the new file after
+        // the read still wakes the next turn.
+        if (followControlFileName() && watch)
+            watch->follow(backlightFd);
         readControlText();
         switch (classifyControlText(backlightText, backlightLast)) {
         case ControlAction::stop:

@@ -6,16 +6,30 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <string>
+
+#include "backlight/control_file_open.h"
 
 namespace quorin {
 
 namespace {
 
+constexpr const char* kControlDirectory = "/tmp";
+constexpr const char* kControlName = "backlight";
+
+using Clock = std::chrono::steady_clock;
+
 // Truncating and writing the file both count as a change: what a shell's
 // "echo 50 > /tmp/backlight" does. /proc/self/fd names the open file
 // itself, whatever its name in /tmp has become.
-int watchOpenFile(int controlFd, int openError)
+int watchOpenFile(int inotifyFd, int controlFd)
+{
+    const std::string path = "/proc/self/fd/" + std::to_string(controlFd);
+    return inotify_add_watch(inotifyFd, path.c_str(), IN_MODIFY);
+}
+
+int watchingInotify(int controlFd, int openError, int& fileWatch)
 {
     if (controlFd < 0) {
         errno = openError;
@@ -24,8 +38,8 @@ int watchOpenFile(int controlFd, int openError)
     const int fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (fd < 0)
         return -1;
-    const std::string path = "/proc/self/fd/" + std::to_string(controlFd);
-    if (inotify_add_watch(fd, path.c_str(), IN_MODIFY) < 0) {
+    fileWatch = watchOpenFile(fd, controlFd);
+    if (fileWatch < 0) {
         const int error = errno;
         close(fd);
         errno = error;
@@ -34,16 +48,27 @@ int watchOpenFile(int controlFd, int openError)
     return fd;
 }
 
+int millisecondsUntil(Clock::time_point deadline)
+{
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    return left.count() < 0 ? 0 : static_cast<int>(left.count());
+}
+
 }  // namespace
 
 ControlFileWatch::ControlFileWatch(int controlFd, int openError, int stopFd,
                                    std::chrono::microseconds idleTurn)
-    : inotifyFd(watchOpenFile(controlFd, openError)),
+    : inotifyFd(watchingInotify(controlFd, openError, fileWatch)),
       stopFd(stopFd),
       timeoutMs(static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(idleTurn).count()))
 {
-    if (inotifyFd < 0)
+    if (inotifyFd < 0) {
         syslog(LOG_USER | LOG_ERR, "Control file not watched: %m; polling it every 1400 us");
+        return;
+    }
+    // Without it a file renamed over the name is found at the idle turn.
+    directoryWatch =
+        inotify_add_watch(inotifyFd, kControlDirectory, IN_CREATE | IN_MOVED_TO | IN_ONLYDIR);
 }
 
 ControlFileWatch::~ControlFileWatch()
@@ -52,28 +77,54 @@ ControlFileWatch::~ControlFileWatch()
         close(inotifyFd);
 }
 
-// The events are discarded before the turn reads the file, so that a
-// change made while it reads wakes the next turn. A poll that fails for
-// another reason than a signal pauses as the plain daemon does, rather
-// than spin.
+void ControlFileWatch::follow(int controlFd)
+{
+    if (inotifyFd < 0)
+        return;
+    if (fileWatch >= 0)
+        inotify_rm_watch(inotifyFd, fileWatch);
+    fileWatch = watchOpenFile(inotifyFd, controlFd);
+}
+
+// The events are taken before the turn reads the file, so that a change
+// made while it reads wakes the next turn. Files of other names made in
+// the directory do not end the sleep. A poll that fails for another
+// reason than a signal pauses as the plain daemon does, rather than spin.
 void ControlFileWatch::wait()
 {
     if (inotifyFd < 0) {
         usleep(kControlPollPause);
         return;
     }
-    pollfd ready[2] = {{inotifyFd, POLLIN, 0}, {stopFd, POLLIN, 0}};
-    if (poll(ready, 2, timeoutMs) < 0 && errno != EINTR)
-        usleep(kControlPollPause);
-    discardEvents();
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        pollfd ready[2] = {{inotifyFd, POLLIN, 0}, {stopFd, POLLIN, 0}};
+        const int count = poll(ready, 2, millisecondsUntil(deadline));
+        if (count < 0 && errno != EINTR)
+            usleep(kControlPollPause);
+        if (takeEvents() || count <= 0 || ready[1].revents != 0)
+            return;
+    }
 }
 
-// The queue is non-blocking: the first refused read means it is empty.
-void ControlFileWatch::discardEvents()
+// Whether any event taken concerns the control file. The queue is
+// non-blocking: the first refused read means it is empty.
+bool ControlFileWatch::takeEvents()
 {
     alignas(inotify_event) char events[4 * (sizeof(inotify_event) + NAME_MAX + 1)];
-    while (read(inotifyFd, events, sizeof events) > 0) {
+    bool relevant = false;
+    ssize_t got = 0;
+    while ((got = read(inotifyFd, events, sizeof events)) > 0) {
+        for (ssize_t at = 0; at < got;) {
+            inotify_event event{};
+            std::memcpy(&event, events + at, sizeof event);
+            const char* name = events + at + sizeof event;
+            relevant = relevant || event.wd != directoryWatch ||
+                       (event.len > 0 && std::strcmp(name, kControlName) == 0);
+            at += static_cast<ssize_t>(sizeof event + event.len);
+        }
     }
+    return relevant;
 }
 
 }  // namespace quorin

@@ -10,9 +10,11 @@ namespace quorin {
 constexpr useconds_t kControlPollPause = 1400;
 
 // The service mode's sleep between two turns of the backlight loop: until
-// the control file changes, a stop signal comes or the idle turn is due.
-// The file is watched through the descriptor the loop reads, so it is the
-// same file even after its name has gone to another.
+// the control file changes, a new file of its name appears in its
+// directory (made anew, or renamed over it), a stop signal comes or the
+// idle turn is due. The file is watched through the descriptor the loop
+// reads, so it is the same file even after its name has gone to another;
+// follow() moves the watch to the file the loop takes up instead.
 class ControlFileWatch {
 public:
     // Where the file cannot be watched (no descriptor, whose open failed
@@ -24,11 +26,14 @@ public:
     ControlFileWatch& operator=(const ControlFileWatch&) = delete;
 
     void wait();
+    void follow(int controlFd);
 
 private:
-    void discardEvents();
+    bool takeEvents();
 
     int inotifyFd = -1;
+    int fileWatch = -1;
+    int directoryWatch = -1;
     const int stopFd;
     const int timeoutMs;
 };

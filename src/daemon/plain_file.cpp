@@ -1,7 +1,5 @@
 #include "daemon/plain_file.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 
 namespace quorin {
@@ -11,9 +9,16 @@ int plainFileRefusal(int fd)
     struct stat status;
     if (fstat(fd, &status) < 0)
         return errno;
-    if (!S_ISREG(status.st_mode))
+    return plainFileRefusal(status);
+}
+
+int plainFileRefusal(const struct stat& named)
+{
+    if (S_ISLNK(named.st_mode))
+        return ELOOP;
+    if (!S_ISREG(named.st_mode))
         return EINVAL;
-    return status.st_nlink == 1 ? 0 : EMLINK;
+    return named.st_nlink == 1 ? 0 : EMLINK;
 }
 
 }  // namespace quorin

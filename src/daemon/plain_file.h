@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/stat.h>
+
 namespace quorin {
 
 // /tmp is world-writable and the daemon runs as root: a file it opens there
@@ -7,5 +9,9 @@ namespace quorin {
 // refuse the open descriptor with (EINVAL for anything but a regular file,
 // EMLINK for a second name of another file, fstat's own error), or 0.
 int plainFileRefusal(int fd);
+
+// The same for a file as lstat describes the name: a symbolic link is
+// refused as opening it with O_NOFOLLOW would be (ELOOP).
+int plainFileRefusal(const struct stat& named);
 
 }  // namespace quorin

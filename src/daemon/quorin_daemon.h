@@ -13,12 +13,15 @@
 #include <future>
 #include <optional>
 
+#include "backlight/control_file_open.h"
 #include "daemon/status_line.h"
 #include "daemon/text_buffer.h"
 #include "touch/bad_record_log.h"
 #include "touch/touch_event_batch.h"
 
 namespace quorin {
+
+class ControlFileWatch;
 
 // What the service mode changes in the object: a stop signal (readable
 // stopFd) gives up a command the line holds back and wakes the backlight
@@ -72,7 +75,9 @@ private:
     void setupTouchDevice();
 
     void openControlFile();
-    bool backlightTurn();
+    bool backlightTurn(ControlFileWatch* watch);
+    bool followControlFileName();
+    void refuseControlFile(FileId id, int error);
     void readControlText();
     void applyBrightnessRequest();
     void closeControlFile();
@@ -83,6 +88,10 @@ private:
     boost::asio::io_context ioContext;
     boost::asio::serial_port serialPort;
     int backlightFd = -1;
+    // The file backlightFd is, and the last one refused at the control
+    // file's name (reported once, not at every turn).
+    FileId controlFileId;
+    FileId controlRefusedId;
     char backlightText[kTextBufferSize] = {};
     char backlightLast[kTextBufferSize] = {};
     uinput_user_dev deviceSetup = {};

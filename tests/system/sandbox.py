@@ -173,6 +173,17 @@ class Sandbox:
         self.wait_forks_gone()
         return result
 
+    def start_in_mode(self, mode):
+        """A daemon ready in either mode: "plain" as started by hand,
+        "service" with --foreground; returns the service's process."""
+        if mode == "plain":
+            self.start_ready()
+            return None
+        process = self.start_foreground()
+        assert self.receive(5) == STARTUP_COMMAND
+        assert self.notification("READY") == "READY=1"
+        return process
+
     def wait_forks_gone(self):
         """The pid of the one daemon left once the forks' parents are gone.
         Until gone and reaped they would count as running instances; under

@@ -26,6 +26,60 @@ SCALE = [  # text, command digits; each differs from the one before
 ]
 
 
+def write_in_place(box, text):
+    box.write(CONTROL, text)
+
+
+def write_by_rename(box, text):
+    """As sed -i, an editor's safe write or a configuration tool does."""
+    box.write(CONTROL + ".new", text)
+    os.rename(box.path(CONTROL + ".new"), box.path(CONTROL))
+
+
+def write_anew(box, text):
+    """A clean-up of /tmp, then a shell's redirection."""
+    os.remove(box.path(CONTROL))
+    box.write(CONTROL, text)
+
+
+@pytest.mark.parametrize("mode", ["plain", "service"])
+@pytest.mark.parametrize("stop_writer", [write_by_rename, write_anew])
+def test_a_request_is_never_lost_however_the_file_is_written(sandbox, mode, stop_writer):
+    process = sandbox.start_in_mode(mode)
+    pid = sandbox.daemon_pid()
+    for write, text, digits in ((write_in_place, "50\n", "0F"), (write_by_rename, "100\n", "1F"),
+                                (write_in_place, "4\n", "01"), (write_anew, "33\n", "0A"),
+                                (write_in_place, "10\n", "03"), (write_by_rename, "10\n", None)):
+        write(sandbox, text)
+        if digits:
+            assert sandbox.receive(5) == command(digits), (write.__name__, text)
+        else:
+            assert sandbox.line_is_quiet(), "the same text in a new file sends nothing"
+    stop_writer(sandbox, "exit\n")
+    assert (process.wait(5) if process else sandbox.wait_exit(pid)) == 0
+    assert not [m for _, _, m in sandbox.syslog() if "refused" in m]
+
+
+@pytest.mark.parametrize("mode", ["plain", "service"])
+def test_a_link_or_fifo_renamed_over_the_file_is_refused_once(sandbox, mode):
+    sandbox.start_in_mode(mode)
+    sandbox.write("/tmp/target", "exit\n")
+    os.symlink("/tmp/target", sandbox.path("/tmp/link"))
+    os.rename(sandbox.path("/tmp/link"), sandbox.path(CONTROL))
+    priority, _, message = sandbox.wait_syslog("Control file refused")
+    assert (priority, message) == \
+        (LOG_USER_ERR, "Control file refused: Too many levels of symbolic links; keeping the one held")
+    os.mkfifo(sandbox.path("/tmp/fifo"))
+    os.rename(sandbox.path("/tmp/fifo"), sandbox.path(CONTROL))
+    wait_for(lambda: len([m for _, _, m in sandbox.syslog() if "refused" in m]) == 2)
+    time.sleep(0.2)
+    assert [m for _, _, m in sandbox.syslog() if "refused" in m][1:] == \
+        ["Control file refused: Invalid argument; keeping the one held"]
+    assert sandbox.read("/tmp/target") == "exit\n" and sandbox.daemon_pids()
+    write_anew(sandbox, "60\n")
+    assert sandbox.receive(5) == command("12"), "a plain file again is taken up"
+
+
 def test_brightness_scale(daemon):
     for text, digits in SCALE:
         request(daemon, text)
