@@ -8,6 +8,7 @@ record's last byte was written to the controller's end of the pty.
 Figures are printed, never judged: the targets column is for the reader.
 A second table sets the plain daemon and the service mode side by side.
 """
+import contextlib
 import json
 import os
 import platform
@@ -17,6 +18,7 @@ import signal
 import statistics
 import subprocess
 import sys
+import threading
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -33,6 +35,9 @@ STUB_ENV = {"LD_PRELOAD": sb.STUB, "QUORIN_STUB_LOG": sb.STUB_LOG}
 LATENCY_RECORDS = 500
 IDLE_SECONDS = 10
 BURST_RECORDS = 20000
+STREAM_RECORDS = 200
+# A record is 11 characters of 11 bits at 9600 baud.
+RECORD_NS = 11 * 11 * 1_000_000_000 // 9600
 BRIGHTNESS_REQUESTS = 200
 STARTUP_RUNS = 5
 
@@ -149,6 +154,25 @@ def burst(box, events, count):
             quiet_since = time.monotonic()
     assert [value for value, _ in arrived] == xs[:len(arrived)], "records out of order"
     return len(arrived), count - len(arrived), arrived[-1][1] - first_byte
+
+
+def steady_stream(box, pid, events, count):
+    """Records at the line's own pace, one every RECORD_NS as a finger held
+    down sends them; the daemon's wake-ups (times its threads were switched
+    in) per record."""
+    before = cpu_ns(box, pid)[1]
+    start = time.monotonic_ns()
+    arrived = []
+    for i in range(count):
+        record = sim.encode_record(i % (sim.MAX_POSITION + 1), 100, True)
+        time.sleep(max(0.0, (start + i * RECORD_NS - time.monotonic_ns()) / 1e9))
+        os.write(box.master, record)
+        arrived += events.new()
+    def all_arrived():
+        arrived.extend(events.new())
+        return len(arrived) >= count
+    sb.wait_for(all_arrived, what="the stream's last record")
+    return (cpu_ns(box, pid)[1] - before) / count
 
 
 # --- the backlight path -------------------------------------------------------------
@@ -333,6 +357,7 @@ def measure_running_daemon():
         send_preamble(box)
         latencies = touch_latency(box, events, LATENCY_RECORDS)
         burst_figures = burst(box, events, BURST_RECORDS)
+        stream = steady_stream(box, daemon, events, STREAM_RECORDS)
         brightness = brightness_latency(box, BRIGHTNESS_REQUESTS)
         memory = (int(status_field(box, daemon, "VmRSS")), int(status_field(box, daemon, "VmHWM")),
                   len(os.listdir(box.path("/proc/%d/task" % daemon))))
@@ -340,7 +365,7 @@ def measure_running_daemon():
     finally:
         box.close()
     return (daemon_rows(latencies, idle, memory, burst_figures, brightness),
-            (idle["daemon"], brightness, False))
+            (idle["daemon"], brightness, False, latencies, burst_figures, stream))
 
 
 def host_pid(spawned):
@@ -372,9 +397,27 @@ def held_stop(box, spawned):
         return None
 
 
+@contextlib.contextmanager
+def notifications_read(box):
+    """The service's notifications read meanwhile, as a service manager
+    reads them: the status line's would fill the socket in ten seconds."""
+    done = threading.Event()
+
+    def read():
+        while not done.is_set():
+            box.notifications(0.1)
+    reader = threading.Thread(target=read)
+    reader.start()
+    try:
+        yield
+    finally:
+        done.set()
+        reader.join()
+
+
 def measure_service_mode():
-    """--foreground with the unit's 5 s watchdog: idle cost, brightness
-    latency and the stop with the line held."""
+    """--foreground with the unit's 5 s watchdog: idle cost, the touch
+    path, brightness latency and the stop with the line held."""
     box = sb.Sandbox()
     try:
         spawned = box.start_foreground(env={"WATCHDOG_USEC": "5000000"})
@@ -382,24 +425,37 @@ def measure_service_mode():
         box.notification("READY")
         # A notification socket nobody reads fills up, and the daemon's next
         # notification then blocks: read them as a service manager does.
-        idle = idle_cost(box, box.daemon_pid(), pause=box.notifications)
+        daemon = box.daemon_pid()
+        idle = idle_cost(box, daemon, pause=box.notifications)
+        events = XEvents(box)
+        with notifications_read(box):
+            send_preamble(box)
+            latencies = touch_latency(box, events, LATENCY_RECORDS)
+            burst_figures = burst(box, events, BURST_RECORDS)
+            stream = steady_stream(box, daemon, events, STREAM_RECORDS)
         brightness = brightness_latency(box, BRIGHTNESS_REQUESTS)
         box.notifications(0)
         stop = held_stop(box, spawned)
     finally:
         box.close()
-    return idle["daemon"], brightness, stop
+    return idle["daemon"], brightness, stop, latencies, burst_figures, stream
 
 
 def mode_rows(plain, service):
-    """Both modes side by side: (idle figures, brightness latencies, stop)."""
+    """Both modes side by side: (idle figures, brightness latencies, stop,
+    touch latencies, burst figures, wake-ups per record)."""
     def cells(figures):
-        idle, brightness, stop = figures
+        idle, brightness, stop, latencies, burst_figures, stream = figures
         held = "no signal handled" if stop is False else \
             "not after 5 s" if stop is None else ms(stop)
         return ("%.1f" % idle["wakeups"], "%.3f %%" % idle["percent"],
+                ms(percentile(latencies, 0.5)), ms(percentile(latencies, 0.99)),
+                "%d lost" % burst_figures[1], "%.2f" % stream,
                 ms(percentile(brightness, 0.5)), ms(percentile(brightness, 0.99)), held)
     labels = ("idle wake-ups/s (%d s)" % IDLE_SECONDS, "idle CPU of one core",
+              "touch latency p50 (%d records)" % LATENCY_RECORDS, "touch latency p99",
+              "burst of %d records" % BURST_RECORDS,
+              "wake-ups per record, %d at 9600 baud's pace" % STREAM_RECORDS,
               "brightness latency p50 (%d requests)" % BRIGHTNESS_REQUESTS,
               "brightness latency p99", "stop with the line held: SIGTERM to exit")
     return list(zip(labels, cells(plain), cells(service)))

@@ -57,7 +57,7 @@ boost::asio::io_context& QuorinDaemon::getIoContext()
 // while the daemon looks alive: report it and end with status 1.
 void QuorinDaemon::runIo()
 {
-    // Every read waits out the 1400 us pause on this thread, and the kernel
+    // Reads wait out the 1400 us pause on this thread, and the kernel
     // may stretch each sleep by the thread's timer slack (50 us by default)
     // to batch wake-ups: that stretch would be added to every touch. The
     // thread sleeps nowhere else, so nothing is saved by keeping it. A
