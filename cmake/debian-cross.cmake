@@ -7,6 +7,12 @@
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_C_COMPILER ${QUORIN_GNU_TYPE}-gcc)
 set(CMAKE_CXX_COMPILER ${QUORIN_GNU_TYPE}-g++)
+# Named, not searched for: a tree configured before the cross binutils
+# were installed would keep the build machine's, and cpack's strip of the
+# target's binaries would fail at every later build. Set in the cache, so
+# that such a tree takes these up when configured again.
+set(CMAKE_STRIP ${QUORIN_GNU_TYPE}-strip CACHE FILEPATH "The target's strip" FORCE)
+set(CMAKE_OBJCOPY ${QUORIN_GNU_TYPE}-objcopy CACHE FILEPATH "The target's objcopy" FORCE)
 # find_library and find_package then look in /usr/lib/<triplet>, never in
 # the host's.
 set(CMAKE_LIBRARY_ARCHITECTURE ${QUORIN_GNU_TYPE})
