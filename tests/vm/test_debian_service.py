@@ -628,11 +628,11 @@ def test_calibration_under_weston_upright_and_turned(guest):
     guest.check("systemctl stop desktop")
 
 
+@pytest.mark.releases("trixie")
 def test_calibration_under_labwc_upright_and_turned(guest):
     """labwc, as every wlroots compositor, maps a touch into the turned
-    output: the matrix for it is the turned window's."""
-    if guest.suite == "bookworm":
-        pytest.skip("labwc is in Debian 13 only")
+    output: the matrix for it is the turned window's. labwc is in Debian
+    13 only."""
     display = wayland_display(guest)
     socket = re.sub(r"XDG_RUNTIME_DIR=(\S+) WAYLAND_DISPLAY=(\S+)", r"\1/\2", display)
     start_desktop(guest, SESSION % "labwc", socket)
