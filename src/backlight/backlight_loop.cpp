@@ -107,11 +107,26 @@ void QuorinDaemon::applyBrightnessRequest()
     std::memcpy(backlightLast, backlightText, sizeof backlightLast);
     const int level = brightnessLevel(parseBrightnessRequest(backlightText));
     setCommandLevel(backlightCommand, level);
-    if (!sendControllerCommand(nullptr)) {
+    if (!sendBrightnessCommand()) {
         std::cout << "Stop requested: brightness command given up" << std::endl;
         return;
     }
     levelSent.store(level, std::memory_order_relaxed);
+}
+
+// Counted for the metrics: a command the write failed (reported by the
+// turn) is given up as well as one a stop gave up.
+bool QuorinDaemon::sendBrightnessCommand()
+{
+    bool sent = false;
+    try {
+        sent = sendControllerCommand(nullptr);
+    } catch (...) {
+        commandsGivenUp.fetch_add(1, std::memory_order_relaxed);
+        throw;
+    }
+    (sent ? commandsSent : commandsGivenUp).fetch_add(1, std::memory_order_relaxed);
+    return sent;
 }
 
 void QuorinDaemon::waitUntilPolling()

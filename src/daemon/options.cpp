@@ -8,7 +8,8 @@ namespace quorin {
 
 namespace {
 
-constexpr const char* kUsageLine = "Usage: quorinDaemon [--foreground] [--device PATH]\n";
+constexpr const char* kUsageLine =
+    "Usage: quorinDaemon [--foreground [--metrics-file PATH]] [--device PATH]\n";
 
 // Splits "--name=value"; the value is empty when there is no '='.
 bool takeValue(const std::string& argument, const char* name, std::string& value)
@@ -40,29 +41,66 @@ int answer(const std::string& text)
     return 1;
 }
 
+// The names of an option that takes a path, and what an empty one is.
+struct PathOption {
+    const char* longName;
+    const char* shortName;
+    const char* emptyError;
+};
+
+constexpr PathOption kDevice{"--device", "-d", "the device path is empty"};
+constexpr PathOption kMetricsFile{"--metrics-file", nullptr, "the metrics file's path is empty"};
+
+// The option as "--name PATH" or "--name=PATH"; true when `arguments[i]`
+// is that option. An empty `why` is success.
+bool pathOption(const std::vector<std::string>& arguments, std::size_t& i, const PathOption& option,
+                std::string& path, std::string& why)
+{
+    const char* longName = option.longName;
+    const char* shortName = option.shortName;
+    const std::string& argument = arguments[i];
+    if (argument == longName || (shortName && argument == shortName)) {
+        if (++i == arguments.size())
+            why = "option '" + argument + "' needs a path";
+        else
+            path = arguments[i];
+    } else if (!takeValue(argument, longName, path))
+        return false;
+    if (why.empty() && path.empty())
+        why = option.emptyError;
+    return true;
+}
+
+Options checked(Options options, bool metricsGiven)
+{
+    if (metricsGiven && !options.foreground && options.action == Options::Action::run)
+        return usageError("--metrics-file goes with --foreground");
+    return options;
+}
+
 }  // namespace
 
 Options parseOptions(const std::vector<std::string>& arguments)
 {
     Options options;
+    bool metricsGiven = false;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
+        std::string why;
         if (argument == "-h" || argument == "--help")
             options.action = Options::Action::help;
         else if (argument == "-V" || argument == "--version")
             options.action = Options::Action::version;
         else if (argument == "-f" || argument == "--foreground")
             options.foreground = true;
-        else if (argument == "-d" || argument == "--device") {
-            if (++i == arguments.size())
-                return usageError("option '" + argument + "' needs a path");
-            options.device = arguments[i];
-        } else if (!takeValue(argument, "--device", options.device))
+        else if (pathOption(arguments, i, kMetricsFile, options.metricsFile, why))
+            metricsGiven = true;
+        else if (!pathOption(arguments, i, kDevice, options.device, why))
             return usageError("unknown argument '" + argument + "'");
-        if (options.device.empty())
-            return usageError("the device path is empty");
+        if (!why.empty())
+            return usageError(why);
     }
-    return options;
+    return checked(options, metricsGiven);
 }
 
 std::string usageText()
@@ -76,6 +114,10 @@ std::string usageText()
            "                     readiness through sd_notify, SIGTERM and SIGINT stop\n"
            "                     the daemon in order\n"
            "  -d, --device PATH  the controller's serial line (default /dev/ttyS0)\n"
+           "      --metrics-file PATH\n"
+           "                     with --foreground: the Prometheus metrics file, for\n"
+           "                     node-exporter's textfile collector (default\n"
+           "                     /var/lib/prometheus/node-exporter/quorin.prom)\n"
            "  -h, --help         show this help and exit\n"
            "  -V, --version      show the version and exit\n";
 }

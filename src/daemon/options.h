@@ -6,6 +6,8 @@
 namespace quorin {
 
 constexpr const char* kDefaultDevice = "/dev/ttyS0";
+// Where Debian's prometheus-node-exporter reads *.prom files by default.
+constexpr const char* kDefaultMetricsFile = "/var/lib/prometheus/node-exporter/quorin.prom";
 
 // What the command line asks for. Without arguments: detach from the
 // terminal and read /dev/ttyS0, as the daemon always has.
@@ -14,7 +16,8 @@ struct Options {
     Action action = Action::run;
     bool foreground = false;
     std::string device = kDefaultDevice;
-    std::string error;  // for usageError: what was wrong
+    std::string metricsFile = kDefaultMetricsFile;  // the service mode's only
+    std::string error;                              // for usageError: what was wrong
 };
 
 // The arguments after the program name. Long options take their value as

@@ -80,6 +80,7 @@ private:
     void refuseControlFile(FileId id, int error);
     void readControlText();
     void applyBrightnessRequest();
+    bool sendBrightnessCommand();
     void closeControlFile();
 
     const std::optional<ServiceMode> service;
@@ -107,6 +108,8 @@ private:
     // Written by the backlight thread, read by the service monitor.
     std::atomic<std::uint64_t> backlightTurnCount{0};
     std::atomic<int> levelSent{-1};
+    std::atomic<std::uint64_t> commandsSent{0};
+    std::atomic<std::uint64_t> commandsGivenUp{0};
 
     // A run of failures is reported once, at its first failure.
     bool serialReadFailing = false;

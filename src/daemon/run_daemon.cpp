@@ -62,7 +62,7 @@ int runDaemon(const Options& options)
         announceStart();
         std::optional<ServiceMonitor> monitor;
         if (service)
-            monitor.emplace(daemon, options.device, service->watchdogInterval);
+            monitor.emplace(daemon, options.device, service->watchdogInterval, options.metricsFile);
         WorkerThreads workers(daemon);
         daemon.waitUntilPolling();
         tellServiceManager(service, "READY=1");

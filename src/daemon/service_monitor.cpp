@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "daemon/metrics_text.h"
 #include "daemon/quorin_daemon.h"
 #include "daemon/service_notify.h"
 #include "daemon/status_line.h"
@@ -14,6 +15,13 @@ std::string baseName(const std::string& path)
 {
     const std::size_t slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::int64_t secondsSinceEpoch()
+{
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
 }
 
 }  // namespace
@@ -34,11 +42,14 @@ std::chrono::microseconds backlightIdleTurn(std::chrono::microseconds watchdogIn
 }
 
 ServiceMonitor::ServiceMonitor(QuorinDaemon& daemon, const std::string& device,
-                               std::chrono::microseconds watchdogInterval)
+                               std::chrono::microseconds watchdogInterval,
+                               const std::string& metricsPath)
     : daemon(daemon),
       deviceName(baseName(device)),
       watchdogInterval(watchdogInterval),
-      timer(daemon.getIoContext())
+      timer(daemon.getIoContext()),
+      startTime(secondsSinceEpoch()),
+      metricsFile(metricsPath)
 {
     arm();
 }
@@ -54,27 +65,43 @@ void ServiceMonitor::tick(const boost::system::error_code& error)
 {
     if (error)
         return;
-    reportStatus(Clock::now());
+    const Clock::time_point now = Clock::now();
+    const Health health = currentHealth(now);
+    reportStatus(health);
+    reportMetrics(health, now);
     feedWatchdog();
     arm();
 }
 
 // The time of the last record is the tick that first saw it counted: the
 // touch path itself never reads a clock for this.
-void ServiceMonitor::reportStatus(Clock::time_point now)
+Health ServiceMonitor::currentHealth(Clock::time_point now)
 {
     Health health = daemon.health();
-    if (health.records != recordsAtLastTick)
+    if (health.records != recordsAtLastTick) {
         lastRecordSeen = now;
+        lastRecordTime = secondsSinceEpoch();
+    }
     recordsAtLastTick = health.records;
     if (lastRecordSeen)
         health.sinceLastRecord =
             std::chrono::duration_cast<std::chrono::seconds>(now - *lastRecordSeen);
+    return health;
+}
+
+void ServiceMonitor::reportStatus(const Health& health)
+{
     std::string status = formatStatusLine(deviceName, health);
     if (status == lastStatus)
         return;
     lastStatus = status;
     notifyServiceManager(("STATUS=" + status).c_str());
+}
+
+void ServiceMonitor::reportMetrics(const Health& health, Clock::time_point now)
+{
+    const Metrics metrics{deviceName, QUORIN_VERSION, health, lastRecordTime, startTime};
+    metricsFile.update(formatMetrics(metrics), now);
 }
 
 void ServiceMonitor::feedWatchdog()

@@ -8,26 +8,32 @@
 #include <optional>
 #include <string>
 
+#include "daemon/metrics_file.h"
+#include "daemon/status_line.h"
+
 namespace quorin {
 
 class QuorinDaemon;
 
 // Keeps the service manager's view of a running daemon current: the status
-// line, once a tick and only when it changed, and the watchdog, fed only
+// line and the metrics file, once a tick and only when they changed, and
+// the watchdog, fed only
 // while both worker threads prove alive. Its timer runs on the I/O thread,
 // so a tick is itself the proof that this thread turns, idle line or not;
 // the backlight thread proves itself by the turns it counts.
 class ServiceMonitor {
 public:
     ServiceMonitor(QuorinDaemon& daemon, const std::string& device,
-                   std::chrono::microseconds watchdogInterval);
+                   std::chrono::microseconds watchdogInterval, const std::string& metricsPath);
 
 private:
     using Clock = std::chrono::steady_clock;
 
     void arm();
     void tick(const boost::system::error_code& error);
-    void reportStatus(Clock::time_point now);
+    Health currentHealth(Clock::time_point now);
+    void reportStatus(const Health& health);
+    void reportMetrics(const Health& health, Clock::time_point now);
     void feedWatchdog();
 
     QuorinDaemon& daemon;
@@ -36,8 +42,11 @@ private:
     boost::asio::steady_timer timer;
     std::uint64_t recordsAtLastTick = 0;
     std::optional<Clock::time_point> lastRecordSeen;
+    std::optional<std::int64_t> lastRecordTime;  // the same, since the epoch
+    const std::int64_t startTime;
     std::uint64_t backlightTurnsAtLastTick = 0;
     std::string lastStatus;
+    MetricsFile metricsFile;
 };
 
 // A tick each second, or twice per watchdog interval if that is shorter.

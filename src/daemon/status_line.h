@@ -7,13 +7,17 @@
 
 namespace quorin {
 
-// What "systemctl status" shows of the daemon's health.
+// The daemon's health, as "systemctl status" and the metrics file show it.
 struct Health {
     std::uint64_t records = 0;
     std::uint64_t badRecords = 0;
     std::optional<std::chrono::seconds> sinceLastRecord;  // none before the first
     int brightnessLevel = -1;                             // -1: none sent yet
     bool lineFailing = false;
+    // Brightness commands: written whole, and not sent because the write
+    // failed or a stop gave up one the line held back.
+    std::uint64_t commandsSent = 0;
+    std::uint64_t commandsGivenUp = 0;
 };
 
 // For example "ttyS0: 18 233 records, 4 bad, last 2 s ago; brightness 15".

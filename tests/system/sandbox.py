@@ -31,7 +31,7 @@ NOTIFY_SOCKET = "/tmp/notify"
 SANITIZER_LOG = "/tmp/sanitizer"
 SEPARATOR = "=" * 79 + "\n"
 REPORT_BURST = 5  # bad-record reports that go out at once, before the limit holds them back
-LOG_USER_ERR, LOG_USER_INFO = 11, 14
+LOG_USER_ERR, LOG_USER_NOTICE, LOG_USER_INFO = 11, 13, 14
 SYSLOG_LINE = re.compile(r"<(\d+)>\w{3} [ \d]\d \d\d:\d\d:\d\d ([^:\[]+)(?:\[\d+\])?: (.*)", re.S)
 
 

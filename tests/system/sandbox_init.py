@@ -2,7 +2,8 @@
 namespaces made by unshare.
 
 It gives the daemon a private /tmp and /dev: a new devpts instance, a pty
-bound over /dev/ttyS0 and a datagram socket at /dev/log. The pty's master
+bound over /dev/ttyS0 and a datagram socket at /dev/log; and an empty
+/var/lib, where a test makes node-exporter's directory when it wants one. The pty's master
 and slave and the socket go back to the test over the control socket
 inherited as argv[1]. Then it reaps every process that ends in the
 sandbox and reports "exit PID STATUS" lines, until the test closes the
@@ -72,6 +73,7 @@ def main():
     control = socket.socket(fileno=int(sys.argv[1]))
     private_dev()
     private_tmp(sys.argv[2:])
+    mount("-t", "tmpfs", "-o", "mode=755", "tmpfs", "/var/lib")
     master, slave = serial_line()
     log = system_log()
     socket.send_fds(control, [b"ready"], [master, slave, log.fileno()])

@@ -2,6 +2,7 @@
 is the daemon, it says when it is ready and when it stops, and SIGTERM
 and SIGINT bring the same orderly stop as "exit" in the control file."""
 import os
+import re
 import signal
 import termios
 import time
@@ -9,8 +10,8 @@ import time
 import pytest
 
 from quorin_sim import STARTUP_COMMAND, brightness_command, brightness_level, encode_record
-from sandbox import (DAEMON, LOG_FILE, LOG_USER_INFO, SEPARATOR, STUB, STUB_LOG, stable_text,
-                     wait_for)
+from sandbox import (DAEMON, LOG_FILE, LOG_USER_INFO, LOG_USER_NOTICE, SEPARATOR, STUB,
+                     STUB_LOG, stable_text, wait_for)
 
 
 def ready(sandbox, process):
@@ -21,6 +22,27 @@ def ready(sandbox, process):
     assert sandbox.read("/tmp/backlight") == ""
     assert process.poll() is None, "the started process must be the daemon"
     return sandbox.daemon_pid()
+
+
+METRICS_DIR = "/var/lib/prometheus/node-exporter"
+METRICS = METRICS_DIR + "/quorin.prom"
+
+
+def metric(text, name):
+    """The value of the one sample of `name` in a metrics text, or None."""
+    match = re.search(r"^%s\{[^}]*\} (\d+)$" % name, text, re.M)
+    return match and int(match[1])
+
+
+def wait_metric(sandbox, name, value, timeout=5):
+    """The metrics file's text once `name` has `value` in it."""
+    def text():
+        try:
+            found = sandbox.read(METRICS)
+        except FileNotFoundError:
+            return None
+        return found if metric(found, name) == value else None
+    return wait_for(text, timeout, "%s %s in the metrics file" % (name, value))
 
 
 def given_up(what):
@@ -72,12 +94,15 @@ def test_stop_during_the_start_up_command_is_no_failed_start(sandbox):
 
 
 def test_a_dead_line_still_fails_the_write(sandbox):
+    os.makedirs(sandbox.path(METRICS_DIR))
     process = sandbox.start_foreground()
     pid = ready(sandbox, process)
     sandbox.hang_up()
     sandbox.write("/tmp/backlight", "60\n")
     # The stable part: newer Boost appends where the error was raised.
     assert sandbox.wait_syslog("Exception")[2].startswith("Exception: write: Input/output error")
+    given = wait_metric(sandbox, "quorin_brightness_commands_given_up_total", 1)
+    assert metric(given, "quorin_brightness_commands_total") == 0
     sandbox.run(["kill", "-TERM", str(pid)])
     assert process.wait(5) == 0
 
@@ -232,3 +257,67 @@ def test_without_a_watchdog_none_is_fed(sandbox):
     assert "WATCHDOG=1" not in sandbox.notifications(1.2)
     sandbox.run(["kill", "-TERM", str(sandbox.daemon_pid())])
     assert process.wait(10) == 0
+
+
+def test_the_metrics_file_is_replaced_whole_and_goes_at_the_stop(sandbox):
+    os.makedirs(sandbox.path(METRICS_DIR))
+    version = sandbox.run([DAEMON, "--version"]).stdout.decode().split()[1]
+    started = int(time.time())
+    process = sandbox.start_foreground()
+    pid = ready(sandbox, process)
+    first = wait_metric(sandbox, "quorin_records_total", 0)
+    assert started <= metric(first, "quorin_start_time_seconds") <= time.time()
+    assert 'quorin_build_info{port="ttyS0",version="%s"} 1\n' % version in first
+    assert "quorin_last_record_timestamp_seconds" not in first
+    assert "quorin_brightness_level" not in first
+
+    scrape = open(sandbox.path(METRICS))  # a scrape under way keeps what it opened
+    sandbox.sync_decoder().send(b"".join(encode_record(x, x, True) for x in (1, 2, 3)))
+    sandbox.send(encode_record(4, 4, True)[:-1] + b"x")
+    sandbox.write("/tmp/backlight", "50\n")
+    assert sandbox.receive(5) == brightness_command(brightness_level(50))
+    later = wait_metric(sandbox, "quorin_brightness_commands_total", 1)
+    later = wait_metric(sandbox, "quorin_records_total", 3)
+    assert scrape.read() == first, "rewritten in place"
+    assert metric(later, "quorin_records_rejected_total") == 1
+    assert started <= metric(later, "quorin_last_record_timestamp_seconds") <= time.time()
+    assert metric(later, "quorin_brightness_level") == brightness_level(50)
+    assert metric(later, "quorin_brightness_commands_given_up_total") == 0
+    assert os.listdir(sandbox.path(METRICS_DIR)) == ["quorin.prom"]
+
+    # A steady stream changes the figures at every tick: a rewrite a
+    # second at most, however fast they change.
+    versions, until = set(), time.monotonic() + 2.5
+    while time.monotonic() < until:
+        sandbox.send(encode_record(5, 5, True))
+        info = os.stat(sandbox.path(METRICS))
+        versions.add((info.st_ino, info.st_mtime_ns))
+        time.sleep(0.02)
+    assert 2 <= len(versions) <= 4, versions
+
+    sandbox.run(["kill", "-TERM", str(pid)])
+    assert process.wait(10) == 0
+    assert os.listdir(sandbox.path(METRICS_DIR)) == []
+
+
+def test_without_the_directory_no_metrics_and_one_log_line(sandbox):
+    process = sandbox.start_foreground("--metrics-file", "/tmp/none/quorin.prom")
+    pid = ready(sandbox, process)
+    message = "Metrics not written to /tmp/none/quorin.prom: No such file or directory"
+    assert sandbox.wait_syslog(message)[0] == LOG_USER_NOTICE
+    sandbox.sync_decoder().send(encode_record(1, 1, True))
+    time.sleep(2.2)  # two more ticks with a figure changed
+    assert [m for _, _, m in sandbox.syslog() if m.startswith("Metrics")] == [message]
+    assert not os.path.exists(sandbox.path("/tmp/none"))
+    sandbox.run(["kill", "-TERM", str(pid)])
+    assert process.wait(10) == 0
+
+
+def test_started_without_arguments_it_writes_no_metrics(sandbox):
+    os.makedirs(sandbox.path(METRICS_DIR))
+    sandbox.start_ready()
+    sandbox.sync_decoder().send(encode_record(1, 1, True))
+    sandbox.wait_touches(1)
+    time.sleep(1.5)  # a service would have written by now
+    assert os.listdir(sandbox.path(METRICS_DIR)) == []
+    assert sandbox.stop_daemon() == 0

@@ -32,6 +32,13 @@ TEST(Options, ServiceModeAndDeviceInEverySpelling)
     }
 }
 
+TEST(Options, TheServiceWritesItsMetricsWhereNodeExporterLooksOrWhereAsked)
+{
+    EXPECT_EQ(parseOptions({"-f"}).metricsFile, "/var/lib/prometheus/node-exporter/quorin.prom");
+    EXPECT_EQ(parseOptions({"-f", "--metrics-file", "/run/m.prom"}).metricsFile, "/run/m.prom");
+    EXPECT_EQ(parseOptions({"--metrics-file=/run/m.prom", "-f"}).metricsFile, "/run/m.prom");
+}
+
 TEST(Options, HelpAndVersionAnswerWhateverElseIsGiven)
 {
     EXPECT_EQ(parseOptions({"--foreground", "--help"}).action, Action::help);
@@ -52,6 +59,9 @@ TEST(Options, BadCommandLinesSayWhatIsWrong)
         {{"-f", "-d"}, "option '-d' needs a path"},
         {{"--device="}, "the device path is empty"},
         {{"--help", "--bogus"}, "unknown argument '--bogus'"},
+        {{"--metrics-file", "/tmp/m.prom"}, "--metrics-file goes with --foreground"},
+        {{"-f", "--metrics-file"}, "option '--metrics-file' needs a path"},
+        {{"-f", "--metrics-file="}, "the metrics file's path is empty"},
     };
     for (const auto& bad : cases) {
         const Options options = parseOptions(bad.arguments);

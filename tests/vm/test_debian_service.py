@@ -221,10 +221,39 @@ def test_brightness_request_in_the_guest_reaches_the_line(guest):
     assert guest.receive(5) == b"\x1b@0Fi"
 
 
+SCRAPE = "curl -sf http://127.0.0.1:9100/metrics"
+METRICS_FILE = "/var/lib/prometheus/node-exporter/quorin.prom"
+
+
+def scraped_records(guest):
+    """node-exporter's lines of the daemon, and its count of records."""
+    text = guest.check(SCRAPE + " | grep -E '^(quorin_|node_textfile_scrape_error)'")
+    assert "node_textfile_scrape_error 0" in text, text
+    return text, int(re.search(r'^quorin_records_total\{port="ttyS0"\} (\d+)$', text, re.M)[1])
+
+
+def test_node_exporter_serves_the_metrics_and_the_records_rise(guest):
+    guest.wait_shell(SCRAPE + " | grep -q ^quorin_records_total", timeout=30,
+                     what="node-exporter to serve the daemon's metrics")
+    before, records = scraped_records(guest)
+    assert records == status_counts(guest)[0]
+    guest.send(b"".join(sim.encode_samples(sim.random_touches(5, seed=9))))
+    guest.wait_shell(SCRAPE + " | grep -q '^quorin_records_total{port=\"ttyS0\"} %d$'"
+                     % (records + 10), what="the scrape to count the records")
+    after, _ = scraped_records(guest)
+    # node-exporter gives every value as a float: 1.796854541e+09.
+    last = re.search(r'^quorin_last_record_timestamp_seconds\{port="ttyS0"\} (\S+)$', after, re.M)
+    assert abs(float(last[1]) - float(guest.check("date +%s"))) < 60, after
+    SUMMARY.append("node-exporter on %s served, before:\n  %s\nand after 10 more records:\n  %s"
+                   % (guest.suite, before.strip().replace("\n", "\n  "),
+                      after.strip().replace("\n", "\n  ")))
+
+
 def test_stop_is_the_orderly_stop(guest):
     stops = stops_logged(guest)
     guest.check("systemctl stop " + UNIT)
     assert guest.unit("ActiveState", "Result") == {"ActiveState": "inactive", "Result": "success"}
+    assert guest.shell("[ -e %s ]" % METRICS_FILE)[0] != 0, "the metrics outlive the daemon"
     assert stops_logged(guest) == stops + 1
     assert "uinput-touch" not in guest.read("/proc/bus/input/devices")
 
