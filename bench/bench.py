@@ -420,6 +420,9 @@ def measure_service_mode():
     path, brightness latency and the stop with the line held."""
     box = sb.Sandbox()
     try:
+        # node-exporter's directory, as on a fleet's machine: the metrics
+        # file is kept.
+        os.makedirs(box.path("/var/lib/prometheus/node-exporter"))
         spawned = box.start_foreground(env={"WATCHDOG_USEC": "5000000"})
         assert box.receive(sim.COMMAND_LENGTH) == sim.STARTUP_COMMAND
         box.notification("READY")

@@ -73,8 +73,14 @@ bool pathOption(const std::vector<std::string>& arguments, std::size_t& i, const
 
 Options checked(Options options, bool metricsGiven)
 {
-    if (metricsGiven && !options.foreground && options.action == Options::Action::run)
+    if (!metricsGiven || options.action != Options::Action::run)
+        return options;
+    if (!options.foreground)
         return usageError("--metrics-file goes with --foreground");
+    // The daemon works from /: a relative path would not be where it was
+    // meant.
+    if (options.metricsFile[0] != '/')
+        return usageError("the metrics file's path must be absolute");
     return options;
 }
 

@@ -284,6 +284,7 @@ def test_the_metrics_file_is_replaced_whole_and_goes_at_the_stop(sandbox):
     assert metric(later, "quorin_brightness_level") == brightness_level(50)
     assert metric(later, "quorin_brightness_commands_given_up_total") == 0
     assert os.listdir(sandbox.path(METRICS_DIR)) == ["quorin.prom"]
+    assert os.stat(sandbox.path(METRICS)).st_mode & 0o777 == 0o644  # the daemon's mask is 0
 
     # A steady stream changes the figures at every tick: a rewrite a
     # second at most, however fast they change.

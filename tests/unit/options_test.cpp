@@ -62,6 +62,7 @@ TEST(Options, BadCommandLinesSayWhatIsWrong)
         {{"--metrics-file", "/tmp/m.prom"}, "--metrics-file goes with --foreground"},
         {{"-f", "--metrics-file"}, "option '--metrics-file' needs a path"},
         {{"-f", "--metrics-file="}, "the metrics file's path is empty"},
+        {{"-f", "--metrics-file=quorin.prom"}, "the metrics file's path must be absolute"},
     };
     for (const auto& bad : cases) {
         const Options options = parseOptions(bad.arguments);
