@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 
@@ -18,13 +17,9 @@ int openControlFileByName(const char* path, bool create, FileId* id)
         return -1;
     struct stat status;
     const int refusal = fstat(fd, &status) < 0 ? errno : plainFileRefusal(status);
-    if (refusal != 0) {
-        close(fd);
-        errno = refusal;
-        return -1;
-    }
-    *id = {status.st_dev, status.st_ino};
-    return fd;
+    if (refusal == 0)
+        *id = {status.st_dev, status.st_ino};
+    return keepUnlessRefused(fd, refusal);
 }
 
 }  // namespace quorin

@@ -1,7 +1,6 @@
 #include "daemon/log_file.h"
 
 #include <fcntl.h>
-#include <unistd.h>
 
 #include <cerrno>
 
@@ -20,12 +19,7 @@ int openLogFile(const char* path)
     int refusal = plainFileRefusal(fd);
     if (refusal == 0 && fcntl(fd, F_SETFL, O_APPEND) < 0)
         refusal = errno;
-    if (refusal != 0) {
-        close(fd);
-        errno = refusal;
-        return -1;
-    }
-    return fd;
+    return keepUnlessRefused(fd, refusal);
 }
 
 }  // namespace quorin

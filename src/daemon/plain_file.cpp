@@ -1,5 +1,7 @@
 #include "daemon/plain_file.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 
 namespace quorin {
@@ -19,6 +21,15 @@ int plainFileRefusal(const struct stat& named)
     if (!S_ISREG(named.st_mode))
         return EINVAL;
     return named.st_nlink == 1 ? 0 : EMLINK;
+}
+
+int keepUnlessRefused(int fd, int refusal)
+{
+    if (refusal == 0)
+        return fd;
+    close(fd);
+    errno = refusal;
+    return -1;
 }
 
 }  // namespace quorin

@@ -14,4 +14,8 @@ int plainFileRefusal(int fd);
 // refused as opening it with O_NOFOLLOW would be (ELOOP).
 int plainFileRefusal(const struct stat& named);
 
+// `fd` when `refusal` is 0; else closes it and returns -1 with errno set
+// to `refusal`, as a failed open would.
+int keepUnlessRefused(int fd, int refusal);
+
 }  // namespace quorin
