@@ -195,8 +195,20 @@ def status_counts(guest):
     return (0 if found[1] else int(found[2].replace(" ", ""))), int(found[3].replace(" ", ""))
 
 
+def settled_status_counts(guest):
+    """status_counts once the line has stopped changing: it is redrawn at
+    most once a second, so right after the last test it may still lag."""
+    counts = status_counts(guest)
+    while True:
+        time.sleep(1.2)
+        later = status_counts(guest)
+        if later == counts:
+            return counts
+        counts = later
+
+
 def test_status_shows_the_records_and_bad_ones_just_sent(guest):
-    records, bad = status_counts(guest)
+    records, bad = settled_status_counts(guest)
     samples = sim.random_touches(20, seed=4)
     guest.send(b"".join(sim.encode_samples(samples)))
     guest.wait_shell("systemctl show %s -p StatusText | grep -q 'ttyS0: %s records, %d bad'"
@@ -233,10 +245,10 @@ def scraped_records(guest):
 
 
 def test_node_exporter_serves_the_metrics_and_the_records_rise(guest):
-    guest.wait_shell(SCRAPE + " | grep -q ^quorin_records_total", timeout=30,
-                     what="node-exporter to serve the daemon's metrics")
-    before, records = scraped_records(guest)
-    assert records == status_counts(guest)[0]
+    records, _ = settled_status_counts(guest)
+    guest.wait_shell(SCRAPE + " | grep -q '^quorin_records_total{port=\"ttyS0\"} %d$'" % records,
+                     timeout=30, what="node-exporter to serve the status line's count")
+    before, _ = scraped_records(guest)
     guest.send(b"".join(sim.encode_samples(sim.random_touches(5, seed=9))))
     guest.wait_shell(SCRAPE + " | grep -q '^quorin_records_total{port=\"ttyS0\"} %d$'"
                      % (records + 10), what="the scrape to count the records")
