@@ -199,12 +199,13 @@ def settled_status_counts(guest):
     """status_counts once the line has stopped changing: it is redrawn at
     most once a second, so right after the last test it may still lag."""
     counts = status_counts(guest)
-    while True:
+    for _ in range(10):
         time.sleep(1.2)
         later = status_counts(guest)
         if later == counts:
             return counts
         counts = later
+    raise AssertionError("the status line never settled: %s" % (counts,))
 
 
 def test_status_shows_the_records_and_bad_ones_just_sent(guest):
@@ -244,14 +245,17 @@ def scraped_records(guest):
     return text, int(re.search(r'^quorin_records_total\{port="ttyS0"\} (\d+)$', text, re.M)[1])
 
 
+def wait_scraped(guest, records, what, timeout=20):
+    guest.wait_shell(SCRAPE + " | grep -q '^quorin_records_total{port=\"ttyS0\"} %d$'" % records,
+                     timeout=timeout, what=what)
+
+
 def test_node_exporter_serves_the_metrics_and_the_records_rise(guest):
     records, _ = settled_status_counts(guest)
-    guest.wait_shell(SCRAPE + " | grep -q '^quorin_records_total{port=\"ttyS0\"} %d$'" % records,
-                     timeout=30, what="node-exporter to serve the status line's count")
+    wait_scraped(guest, records, "node-exporter to serve the status line's count", timeout=30)
     before, _ = scraped_records(guest)
     guest.send(b"".join(sim.encode_samples(sim.random_touches(5, seed=9))))
-    guest.wait_shell(SCRAPE + " | grep -q '^quorin_records_total{port=\"ttyS0\"} %d$'"
-                     % (records + 10), what="the scrape to count the records")
+    wait_scraped(guest, records + 10, "the scrape to count the records")
     after, _ = scraped_records(guest)
     # node-exporter gives every value as a float: 1.796854541e+09.
     last = re.search(r'^quorin_last_record_timestamp_seconds\{port="ttyS0"\} (\S+)$', after, re.M)
