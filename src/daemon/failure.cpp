@@ -6,12 +6,18 @@
 #include <cstdio>
 #include <iostream>
 
+#include "serial/serial_line_error.h"
+
 namespace quorin {
 
 void reportException(const std::exception& error)
 {
     syslog(LOG_USER | LOG_ERR, "Exception: %s", error.what());
     std::cerr << "Exception: " << error.what() << std::endl;
+    if (const auto* line = dynamic_cast<const SerialLineError*>(&error)) {
+        syslog(LOG_USER | LOG_ERR, "%s", line->explanation().c_str());
+        std::cerr << line->explanation() << std::endl;
+    }
 }
 
 void endProcess(int status)

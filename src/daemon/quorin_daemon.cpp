@@ -21,11 +21,12 @@ namespace quorin {
 QuorinDaemon::QuorinDaemon(const char* device, std::optional<ServiceMode> service)
     : service(service),
       backlightCommand{0x1B, 0x40, '1', 'F', 'i'},
-      serialPort(ioContext, device),
+      serialPort(ioContext),
       badRecords(std::cout)
 {
+    openSerialLine(device);
     synced = false;
-    configureSerialLine();
+    configureSerialLine(device);
     // In the service mode a held command waits in poll, where a stop reaches it.
     if (service)
         makeNonBlocking(serialPort.native_handle());

@@ -65,7 +65,8 @@ public:
     }
 
 private:
-    void configureSerialLine();
+    void openSerialLine(const char* device);
+    void configureSerialLine(const char* device);
     void discardUnsentOutput();
     void startRead();
     void handleRead(const boost::system::error_code& error, std::size_t count);

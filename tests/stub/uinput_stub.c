@@ -19,6 +19,9 @@
  *                               as a device wedged in the kernel would
  *   QUORIN_STUB_FAIL_WATCH=1    every inotify_add_watch fails with ENOSPC,
  *                               as when the user's watches are used up
+ *   QUORIN_STUB_REFUSE_PARITY=1 a tcsetattr that asks for parity fails with
+ *                               EINVAL once applied, as where the C library
+ *                               checks what the driver kept
  */
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -253,7 +256,11 @@ int tcsetattr(int fd, int action, const struct termios *attributes)
     record("tcsetattr iflag=0x%x oflag=0x%x cflag=0x%x lflag=0x%x speed=%u action=%d",
            attributes->c_iflag, attributes->c_oflag, attributes->c_cflag, attributes->c_lflag,
            (unsigned)cfgetospeed(attributes), action);
-    return NEXT(tcsetattr)(fd, action, attributes);
+    if (NEXT(tcsetattr)(fd, action, attributes) < 0)
+        return -1;
+    if (env_number("QUORIN_STUB_REFUSE_PARITY") && (attributes->c_cflag & PARENB))
+        return fail(EINVAL, "tcsetattr");
+    return 0;
 }
 
 int pthread_create(pthread_t *thread, const pthread_attr_t *attributes, void *(*start)(void *),

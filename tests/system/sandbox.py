@@ -281,6 +281,22 @@ class Sandbox:
     def line_attributes(self):
         return termios.tcgetattr(self.master)
 
+    def fake_port(self, driver, machine=None):
+        """Makes /dev/ttyS0 look, to the daemon's look into /sys, like a
+        port of `driver` on a board whose device tree is `machine`'s: tmpfs
+        over /sys/dev/char (and /sys/firmware), in the sandbox only. The
+        pty stays what it is, and drops parity as the mini UART does."""
+        rdev = os.fstat(self.slave).st_rdev
+        script = ["mount -t tmpfs tmpfs /sys/dev/char", "mkdir -p /sys/dev/char/tty/ttyS0/device",
+                  "ln -s ../../../drivers/%s /sys/dev/char/tty/ttyS0/device/driver" % driver,
+                  "ln -s tty/ttyS0 /sys/dev/char/%d:%d" % (os.major(rdev), os.minor(rdev))]
+        if machine:
+            script += ["mount -t tmpfs tmpfs /sys/firmware",
+                       "mkdir -p /sys/firmware/devicetree/base",
+                       "printf '%s\\0' > /sys/firmware/devicetree/base/model" % machine]
+        result = self.run(["sh", "-c", " && ".join(script)])
+        assert result.returncode == 0, result
+
     def hold_line(self, held=True):
         """Flow control stops the daemon's output, or lets it go again."""
         termios.tcflow(self.slave, termios.TCOOFF if held else termios.TCOON)

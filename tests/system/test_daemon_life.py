@@ -108,10 +108,13 @@ def test_missing_serial_device_fails_in_the_foreground(sandbox):
     sandbox.run(["umount", "/dev/ttyS0"])
     result = sandbox.start_daemon()
     assert result.returncode == 1
-    assert stable_text(result.stderr.decode()) == "Exception: open: No such file or directory\n"
-    priority, _, message = sandbox.wait_syslog("Exception")
-    assert (priority, stable_text(message)) == \
-        (LOG_USER_ERR, "Exception: open: No such file or directory")
+    lines = ["Exception: open: No such file or directory",
+             "Serial line /dev/ttyS0: there is no such device; name the controller's line with "
+             "--device"]
+    assert stable_text(result.stderr.decode()).splitlines() == lines
+    for line in lines:
+        priority, _, message = sandbox.wait_syslog(line[:20])
+        assert (priority, stable_text(message)) == (LOG_USER_ERR, line)
     assert sandbox.stub_log() == [], "uinput must not be opened"
     assert [comm for _, comm in sandbox.processes()] == ["python3"]
 

@@ -174,7 +174,9 @@ def test_device_option_names_the_line(sandbox):
 
     process = sandbox.start_foreground()
     assert process.wait(10) == 1
-    assert stable_text(process.stderr.read()) == "Exception: open: No such file or directory\n"
+    assert stable_text(process.stderr.read()).splitlines() == [
+        "Exception: open: No such file or directory",
+        "Serial line /dev/ttyS0: there is no such device; name the controller's line with --device"]
 
 
 def test_log_file_behind_a_link_is_refused_in_the_foreground_too(sandbox):

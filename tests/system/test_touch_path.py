@@ -8,7 +8,7 @@ import pytest
 
 from quorin_sim import STARTUP_COMMAND
 from quorin_sim import encode_record as record
-from sandbox import LOG_FILE, LOG_USER_ERR, REPORT_BURST, wait_for
+from sandbox import LOG_FILE, LOG_USER_ERR, REPORT_BURST, stable_text, wait_for
 
 
 def send_in_chunks(box, data, rng, largest=64):
@@ -45,6 +45,35 @@ def test_line_settings(sandbox):
     assert size["cflag"] & termios.CSIZE == termios.CS8
     assert speed["speed"] == termios.B9600
     assert all(a["action"] == termios.TCSANOW for a in asked)
+
+
+MINI_UART_REFUSAL = [
+    "Exception: set_option: Invalid argument",
+    "Serial line /dev/ttyS0: the port did not keep even parity, which the controller needs "
+    "(9600 baud, 8 data bits, even parity): it is a Raspberry Pi's mini UART, which has no "
+    "parity; wire the controller to the PL011, /dev/ttyAMA0 (see RASPBERRY PI in man quorinDaemon)"]
+
+
+@pytest.mark.parametrize("refused", [False, True], ids=["dropped", "refused-by-libc"])
+@pytest.mark.parametrize("foreground", [False, True], ids=["detached", "service"])
+def test_a_port_that_does_not_keep_parity_is_refused(sandbox, foreground, refused):
+    """The driver drops parity and says nothing (the pty does as a mini UART
+    does), or the C library turns that into EINVAL: the same refusal."""
+    sandbox.fake_port("bcm2835-aux-uart")
+    env = {"QUORIN_STUB_REFUSE_PARITY": "1"} if refused else {}
+    if foreground:
+        process = sandbox.start_foreground(env=env)
+        status, stderr = process.wait(10), process.stderr.read()
+    else:
+        result = sandbox.start_daemon(env=env)
+        status, stderr = result.returncode, result.stderr.decode()
+    assert status == 1
+    assert stable_text(stderr).splitlines() == MINI_UART_REFUSAL
+    for line in MINI_UART_REFUSAL:
+        priority, _, message = sandbox.wait_syslog(line[:20])
+        assert (priority, stable_text(message)) == (LOG_USER_ERR, line)
+    assert sandbox.line_is_quiet(), "nothing goes to a controller on a line set up wrong"
+    assert not [line for line in sandbox.stub_log() if not line.startswith(("tcsetattr", "fail"))]
 
 
 def test_device_is_set_up_in_order(daemon):

@@ -50,7 +50,7 @@ DISPLAY_MODULES = ("virtio_gpu",)
 # What one architecture's guest boots: the meta package that names the
 # current kernel, the kernel file kept from its /boot/vmlinuz, and the
 # modules kept.
-Flavour = collections.namedtuple("Flavour", "meta kernel unpack modules")
+Flavour = collections.namedtuple("Flavour", "meta kernel unpack modules trees")
 INDEX = "modules.json"
 
 
@@ -70,7 +70,8 @@ def is_complete(directory, flavour, suite=None):
     except (OSError, ValueError):
         return False
     known = set(index["modules"]) | set(index["builtin"])
-    return os.path.isfile(os.path.join(directory, flavour.kernel)) and \
+    files = (flavour.kernel, *map(os.path.basename, flavour.trees))
+    return all(os.path.isfile(os.path.join(directory, name)) for name in files) and \
         set(flavour.modules) <= known and (suite is None or index["suite"] == suite)
 
 
@@ -169,11 +170,14 @@ def as_is(image):
     return image
 
 
+# The device trees kept beside an arm64 kernel: the Raspberry Pi board's
+# (raspi_guest.py), as Debian's kernel package ships it.
+PI_TREE = "broadcom/bcm2837-rpi-3-b.dtb"
 FLAVOURS = {
     "amd64": Flavour("linux-image-amd64", "vmlinux", vmlinux_from_bzimage,
-                     INPUT_MODULES + DISK_MODULES + USB_MODULES + DISPLAY_MODULES),
-    "arm64": Flavour("linux-image-arm64", "vmlinuz", as_is, INPUT_MODULES),
-    "armhf": Flavour("linux-image-armmp-lpae", "vmlinuz", as_is, INPUT_MODULES),
+                     INPUT_MODULES + DISK_MODULES + USB_MODULES + DISPLAY_MODULES, ()),
+    "arm64": Flavour("linux-image-arm64", "vmlinuz", as_is, INPUT_MODULES, (PI_TREE,)),
+    "armhf": Flavour("linux-image-armmp-lpae", "vmlinuz", as_is, INPUT_MODULES, ()),
 }
 
 
@@ -245,8 +249,12 @@ def unpack_package(deb, target, flavour, suite):
     """Copies the kernel and the modules the guests need out of a kernel
     package."""
     with tempfile.TemporaryDirectory(dir=os.path.dirname(target)) as tree:
-        extract(deb, tree, ["./boot/vmlinuz-*", "*/modules/*/kernel/*", "*/modules.builtin"])
+        extract(deb, tree, ["./boot/vmlinuz-*", "*/modules/*/kernel/*", "*/modules.builtin",
+                            *("./usr/lib/linux-image-*/" + path for path in flavour.trees)])
         (vmlinuz,) = glob.glob(os.path.join(tree, "boot", "vmlinuz-*"))
+        for path in flavour.trees:
+            (found,) = glob.glob(os.path.join(tree, "usr", "lib", "linux-image-*", path))
+            shutil.copy(found, os.path.join(target, os.path.basename(path)))
         with open(vmlinuz, "rb") as f:
             image = flavour.unpack(f.read())
         with open(os.path.join(target, flavour.kernel), "wb") as f:

@@ -1,0 +1,138 @@
+#include "serial/line_facts.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+
+namespace quorin {
+
+namespace {
+
+// A small sysfs attribute up to its first NUL or newline; empty when it
+// cannot be read.
+std::string attribute(const std::string& path)
+{
+    char text[256] = {};
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return {};
+    const ssize_t count = read(fd, text, sizeof text - 1);
+    close(fd);
+    std::string value(text, count > 0 ? static_cast<std::size_t>(count) : 0);
+    return value.substr(0, value.find_first_of(std::string("\n\0", 2)));
+}
+
+std::string baseName(const std::string& path)
+{
+    return path.substr(path.find_last_of('/') + 1);
+}
+
+std::string resolved(const std::string& path)
+{
+    char target[PATH_MAX];
+    return realpath(path.c_str(), target) ? target : "";
+}
+
+std::string linkName(const std::string& path)
+{
+    char target[PATH_MAX];
+    const ssize_t length = readlink(path.c_str(), target, sizeof target - 1);
+    return length > 0 ? baseName(std::string(target, static_cast<std::size_t>(length))) : "";
+}
+
+std::string ownerName(uid_t uid)
+{
+    passwd entry = {};
+    passwd* found = nullptr;
+    char names[1024];
+    getpwuid_r(uid, &entry, names, sizeof names, &found);
+    return found ? found->pw_name : std::to_string(uid);
+}
+
+std::string groupName(gid_t gid)
+{
+    group entry = {};
+    group* found = nullptr;
+    char names[4096];
+    getgrgid_r(gid, &entry, names, sizeof names, &found);
+    return found ? found->gr_name : std::to_string(gid);
+}
+
+std::string accessText(const struct stat& node)
+{
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(node.st_mode & 07777));
+    return ownerName(node.st_uid) + ":" + groupName(node.st_gid) + " " + mode;
+}
+
+// The tty's own directory in /sys, found by the node's device number, so
+// that a node bound or linked under another name is still known. A pty
+// has none; a virtual terminal has no port device behind it.
+void addPortFacts(const struct stat& node, LineFacts& facts)
+{
+    const std::string tty = "/sys/dev/char/" + std::to_string(major(node.st_rdev)) + ":" +
+                            std::to_string(minor(node.st_rdev));
+    const std::string where = resolved(tty);
+    if (where.empty())
+        return;
+    facts.name = baseName(where);
+    facts.driver = linkName(tty + "/device/driver");
+    facts.hardware = !facts.driver.empty();
+    // The 8250 driver keeps a port it found no UART at, of type 0 (unknown).
+    facts.noUart = attribute(tty + "/type") == "0";
+}
+
+// The serdev bus lists a held port's controller (serial0) and the device
+// on it (serial0-0), whose parent's parent is the port.
+std::vector<HeldPort> heldPorts()
+{
+    const std::string bus = "/sys/bus/serial/devices/";
+    std::vector<HeldPort> held;
+    DIR* directory = opendir(bus.c_str());
+    if (!directory)
+        return held;
+    while (const dirent* entry = readdir(directory)) {
+        const std::string name = entry->d_name;
+        if (name.find('-') == std::string::npos)
+            continue;
+        std::string holder = attribute(bus + name + "/of_node/compatible");
+        if (holder.empty())
+            holder = name;
+        held.push_back({baseName(resolved(bus + name + "/../..")), holder});
+    }
+    closedir(directory);
+    return held;
+}
+
+}  // namespace
+
+LineFacts portFacts(const std::string& path)
+{
+    LineFacts facts;
+    struct stat node = {};
+    facts.exists = stat(path.c_str(), &node) == 0;
+    if (facts.exists && S_ISCHR(node.st_mode))
+        addPortFacts(node, facts);
+    return facts;
+}
+
+LineFacts gatherLineFacts(const std::string& path)
+{
+    LineFacts facts = portFacts(path);
+    struct stat node = {};
+    if (stat(path.c_str(), &node) == 0)
+        facts.access = accessText(node);
+    facts.heldPorts = heldPorts();
+    facts.machine = attribute("/sys/firmware/devicetree/base/model");
+    return facts;
+}
+
+}  // namespace quorin
