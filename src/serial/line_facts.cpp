@@ -73,6 +73,20 @@ std::string accessText(const struct stat& node)
     return ownerName(node.st_uid) + ":" + groupName(node.st_gid) + " " + mode;
 }
 
+// The UART's own device, from the device a tty or serdev controller names
+// as its parent. Since Linux 6.3 the serial core puts devices of its own,
+// bound to its "port" and "ctrl" drivers, in between: their parents lead
+// to the UART.
+std::string uartDevice(std::string device)
+{
+    for (int level = 0; level < 2; ++level, device += "/..") {
+        const std::string driver = linkName(device + "/driver");
+        if (driver != "port" && driver != "ctrl")
+            break;
+    }
+    return resolved(device);
+}
+
 // The tty's own directory in /sys, found by the node's device number, so
 // that a node bound or linked under another name is still known. A pty
 // has none; a virtual terminal has no port device behind it.
@@ -84,7 +98,7 @@ void addPortFacts(const struct stat& node, LineFacts& facts)
     if (where.empty())
         return;
     facts.name = baseName(where);
-    facts.driver = linkName(tty + "/device/driver");
+    facts.driver = linkName(uartDevice(where + "/device") + "/driver");
     facts.hardware = !facts.driver.empty();
     // The 8250 driver keeps a port it found no UART at, of type 0 (unknown).
     facts.noUart = attribute(tty + "/type") == "0";
@@ -106,7 +120,7 @@ std::vector<HeldPort> heldPorts()
         std::string holder = attribute(bus + name + "/of_node/compatible");
         if (holder.empty())
             holder = name;
-        held.push_back({baseName(resolved(bus + name + "/../..")), holder});
+        held.push_back({baseName(uartDevice(bus + name + "/../..")), holder});
     }
     closedir(directory);
     return held;

@@ -9,6 +9,9 @@ from debian_guest import DEFAULT_SUITE  # noqa: E402
 from guest import SUMMARY, Guest, build_arch, missing_tools  # noqa: E402
 
 BUILD_DIR = os.path.abspath(os.environ.get("QUORIN_BUILD_DIR", "build-vm"))
+# QUORIN_BOARD=raspi3b: the suite on qemu's Raspberry Pi 3 B instead, its
+# PL011 on GPIO 14/15 by the shipped overlay, on QUORIN_SUITE's kernel.
+BOARD = os.environ.get("QUORIN_BOARD")
 # CTest's SKIP_RETURN_CODE for this suite: a run that proved nothing
 # must not read as passed.
 SKIPPED = 77
@@ -21,13 +24,14 @@ def guest():
     """One guest for the whole suite: its tests run in file order on it.
     Its architecture is that of the build directory's daemon."""
     arch = build_arch(BUILD_DIR)
-    missing = missing_tools(arch)
+    missing = missing_tools(arch, BOARD)
     if missing:
         pytest.skip("no %s qemu guest on this host: %s missing (scripts/install-deps %s)"
                     % (arch, ", ".join(missing), "vm" if arch == "amd64" else arch))
     started = time.monotonic()
-    machine = Guest(BUILD_DIR, arch)
-    figures["kernel"] = machine.abi
+    machine = Guest(BUILD_DIR, arch, os.environ.get("QUORIN_SUITE"), BOARD,
+                    "pl011-gpio14" if BOARD else None)
+    figures["kernel"] = machine.abi + (" on " + BOARD if BOARD else "")
     figures["boot"] = machine.boot_seconds
     yield machine
     machine.close()

@@ -6,8 +6,10 @@ on the guest's /dev/ttyS0, a 16550 behind the real 8250 driver, reads the
 kernel console into console.log, and runs shell commands in the guest over
 a third serial port. qemu traces every UART parameter change into
 qemu.log. The guest's architecture is the daemon's: amd64 on qemu's pc,
-arm64 and armhf on its virt board (PLATFORMS). TCG by default;
-QUORIN_VM_KVM=1 uses KVM for a guest of the host's own architecture.
+arm64 and armhf on its virt board (PLATFORMS); an arm64 daemon also on
+qemu's Raspberry Pi 3 B (BOARDS), on the board's own UARTs, booted with
+Debian's device tree for it. TCG by default; QUORIN_VM_KVM=1 uses KVM
+for a guest of the host's own architecture.
 """
 import collections
 import ctypes
@@ -66,11 +68,25 @@ def virt_ports(work):
             "-device", "pci-serial,chardev=shell,addr=0x11"]
 
 
-# What differs between the guests of two architectures. `ports(work)`
-# gives qemu's serial devices; `console` and `shell` are their names in
-# the guest; `firmware` is None where qemu boots the kernel by itself.
+def raspi_ports(controller):
+    """qemu's raspi3b wires its first serial port to the PL011 (ttyAMA0)
+    and its second to the mini UART (ttyS1 in Debian's tree): the
+    controller takes one and the shell channel the other."""
+    def ports(work):
+        line = ["-chardev", "socket,id=controller,path=%s/controller" % work,
+                "-serial", "chardev:controller"]
+        shell = ["-chardev", "socket,id=shell,path=%s/shell" % work, "-serial", "chardev:shell"]
+        return line + shell if controller == "ttyAMA0" else shell + line
+    return ports
+
+
+# What differs between the guests of two architectures or boards.
+# `ports(work)` gives qemu's serial devices; `console`, `shell` and
+# `controller` are their names in the guest; `firmware` is None where qemu
+# boots the kernel by itself.
 Platform = collections.namedtuple(
-    "Platform", "qemu machine cpu firmware memory ports console shell append")
+    "Platform", "qemu machine cpu firmware memory ports console shell append controller accel",
+    defaults=("ttyS0", "tcg"))
 
 PLATFORMS = {
     "amd64": Platform("qemu-system-x86_64", "pc", None, "/usr/share/qemu/qboot.rom", 256,
@@ -80,6 +96,51 @@ PLATFORMS = {
     "armhf": Platform("qemu-system-arm", "virt", "cortex-a15", None, 512,
                       virt_ports, "ttyAMA0", "ttyS1", ""),
 }
+# The Raspberry Pi 3 B has two UARTs and no third port: the kernel's
+# console goes to the screen's terminal. One CPU, on one host thread: the
+# board boots in about 2 s so (14 to 23 s with a thread per CPU), and an
+# evdev reader on another CPU may fall behind a burst.
+RASPI = dict(qemu="qemu-system-aarch64", machine="raspi3b", cpu=None, firmware=None, memory=1024,
+             console="tty0", append="maxcpus=1", accel="tcg,thread=single")
+BOARDS = {
+    "raspi3b": Platform(**RASPI, ports=raspi_ports("ttyAMA0"), shell="ttyS1", controller="ttyAMA0"),
+    "raspi3b-mini-uart": Platform(**RASPI, ports=raspi_ports("ttyS1"), shell="ttyAMA0",
+                                  controller="ttyS1"),
+}
+# The shipped overlay that puts a Pi's PL011 on GPIO 14/15, and the nodes
+# of Debian's trees it changes.
+PL011_OVERLAY = os.path.join(HERE, "..", "..", "packaging", "examples", "pl011-gpio14.dts")
+PL011, MINI_UART, GPIO = "/soc/serial@7e201000", "/soc/serial@7e215040", "/soc/gpio@7e200000"
+
+
+def with_overlay(tree, target, work):
+    """The tree with the shipped PL011 overlay merged, as its comment says
+    a user merges it."""
+    overlay = os.path.join(work, "pl011-gpio14.dtbo")
+    subprocess.run(["dtc", "-q", "-I", "dts", "-O", "dtb", "-o", overlay, PL011_OVERLAY], check=True)
+    subprocess.run(["fdtoverlay", "-i", tree, "-o", target, overlay], check=True)
+    return target
+
+
+def raspi_tree(kernel_dir, variant, work):
+    """The Pi 3 B's tree as Debian ships it ("stock": Bluetooth holds the
+    PL011), with Bluetooth off ("bluetooth-off"), or with the shipped
+    overlay merged ("pl011-gpio14"), whose mini UART, which the overlay
+    turns off, comes back without pins for the shell channel."""
+    stock = os.path.join(kernel_dir, os.path.basename(guest_kernel.PI_TREES[0]))
+    tree = os.path.join(work, "raspi-%s.dtb" % variant)
+    if variant == "pl011-gpio14":
+        with_overlay(stock, tree, work)
+        subprocess.run(["fdtput", "-t", "s", tree, MINI_UART, "status", "okay"], check=True)
+        subprocess.run(["fdtput", "-d", tree, MINI_UART, "pinctrl-0", "pinctrl-names"], check=True)
+    else:
+        shutil.copy(stock, tree)
+    if variant == "bluetooth-off":
+        subprocess.run(["fdtput", "-t", "s", tree, PL011 + "/bluetooth", "status", "disabled"],
+                       check=True)
+    return tree
+
+
 # ELF e_machine of the daemon's build to the Debian architecture it runs on.
 ELF_MACHINES = {62: "amd64", 183: "arm64", 40: "armhf"}
 
@@ -101,15 +162,16 @@ def build_setting(build_dir, name):
     return found[1] if found else None
 
 
-def missing_tools(arch=None):
-    """What this host lacks to boot a guest of the architecture; empty
-    when it can."""
+def missing_tools(arch=None, board=None):
+    """What this host lacks to boot a guest of the architecture (on the
+    board); empty when it can."""
     tools = ["dpkg", "apt-get", "dpkg-deb", "cpio", "gzip"]
+    tools += ["dtc", "fdtput", "fdtoverlay"] if board else []
     missing = [tool for tool in tools if not shutil.which(tool)]
     if missing:
         return missing
     arch = arch or guest_kernel.host_arch()
-    platform = PLATFORMS[arch]
+    platform = BOARDS[board] if board else PLATFORMS[arch]
     files = [platform.firmware] if platform.firmware else []
     if arch == guest_kernel.host_arch():
         files.append("/bin/busybox")
@@ -181,12 +243,16 @@ class Guest:
     initramfs(), memory_mib(), kernel_command_line() or devices()."""
     reboots = False  # a reboot ends qemu unless the guest is meant to come back
 
-    def __init__(self, build_dir, arch=None, suite=None):
+    def __init__(self, build_dir, arch=None, suite=None, board=None, tree=None):
         """`suite`: the Debian release whose kernel boots, the host's own
-        by default."""
+        by default; `board`: one of BOARDS instead of the architecture's
+        own, booted with raspi_tree()'s `tree`."""
         self.arch = arch or build_arch(build_dir)
         self.suite = suite
-        self.platform = PLATFORMS[self.arch]
+        self.board = board
+        self.platform = BOARDS[board] if board else PLATFORMS[self.arch]
+        self.tree = tree
+        self.controller = "/dev/" + self.platform.controller
         self.kernel_dir = guest_kernel.kernel_dir(self.arch, suite)
         self.abi = os.path.basename(self.kernel_dir)
         self.work = tempfile.mkdtemp(prefix="quorin-vm-")
@@ -222,6 +288,7 @@ class Guest:
 
     def _boot(self, build_dir):
         initramfs = self.initramfs(build_dir, os.path.join(self.work, "initramfs.gz"))
+        self.tree_path = raspi_tree(self.kernel_dir, self.tree, self.work) if self.tree else None
         servers = [listening_socket(os.path.join(self.work, name))
                    for name in ("controller", "shell")]
         started = time.monotonic()
@@ -245,11 +312,12 @@ class Guest:
         if os.environ.get("QUORIN_VM_KVM") == "1" and self.arch == guest_kernel.host_arch():
             return ["-accel", "kvm", "-cpu", "host"]
         cpu = ["-cpu", self.platform.cpu] if self.platform.cpu else []
-        return ["-accel", "tcg", *cpu]
+        return ["-accel", self.platform.accel, *cpu]
 
     def _command(self, initramfs):
         platform, work = self.platform, self.work
         firmware = ["-bios", platform.firmware] if platform.firmware else []
+        firmware += ["-dtb", self.tree_path] if self.tree_path else []
         return [platform.qemu, "-M", platform.machine, *self._accel(), "-nodefaults",
                 "-display", "none", *([] if self.reboots else ["-no-reboot"]),
                 "-m", str(self.memory_mib()), *firmware,
@@ -318,9 +386,18 @@ class Guest:
 
     # --- the daemon and a reader of its device, inside -------------------
 
-    def start_daemon(self):
-        """Starts the daemon as a shell would; returns its exit status."""
-        return self.shell("quorinDaemon")[0]
+    def daemon_command(self, foreground=False):
+        """The daemon's command line for the guest's controller line."""
+        return " ".join(["quorinDaemon", *(["--foreground"] if foreground else []),
+                         *(["--device", self.controller] if self.controller != "/dev/ttyS0" else [])])
+
+    def start_daemon(self, foreground=False):
+        """Starts the daemon as a shell would, or as a service manager
+        would, in the background with its output in /tmp/foreground.out;
+        returns the shell's exit status."""
+        if foreground:
+            return self.shell(self.daemon_command(True) + " > /tmp/foreground.out 2>&1 &")[0]
+        return self.shell(self.daemon_command())[0]
 
     def daemon_running(self):
         """Whether a quorinDaemon process that has not ended exists."""

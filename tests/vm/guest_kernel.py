@@ -15,8 +15,8 @@ directory per kernel ABI holding the kernel, modules.json (each module's
 path and dependencies, the names built in) and the modules, unpacked, at
 their paths under modules/: evdev and uinput, for amd64 also those that
 mount a virtio disk's ext4 root file system and drive a USB serial adapter
-(the Debian system guest's, debian_guest.py); and one directory per
-busybox package holding busybox.
+(the Debian system guest's, debian_guest.py), for arm64 the Raspberry
+Pis' device trees; and one directory per busybox package holding busybox.
 """
 import collections
 import glob
@@ -170,13 +170,16 @@ def as_is(image):
     return image
 
 
-# The device trees kept beside an arm64 kernel: the Raspberry Pi board's
-# (raspi_guest.py), as Debian's kernel package ships it.
-PI_TREE = "broadcom/bcm2837-rpi-3-b.dtb"
+# The device trees kept beside an arm64 kernel, as Debian's kernel package
+# ships them: those of the Raspberry Pis with Bluetooth on the PL011, the
+# first of them the board qemu has (guest.py's BOARDS).
+PI_TREES = tuple("broadcom/%s.dtb" % name for name in (
+    "bcm2837-rpi-3-b", "bcm2837-rpi-3-b-plus", "bcm2837-rpi-3-a-plus", "bcm2837-rpi-zero-2-w",
+    "bcm2711-rpi-4-b", "bcm2711-rpi-400", "bcm2711-rpi-cm4-io"))
 FLAVOURS = {
     "amd64": Flavour("linux-image-amd64", "vmlinux", vmlinux_from_bzimage,
                      INPUT_MODULES + DISK_MODULES + USB_MODULES + DISPLAY_MODULES, ()),
-    "arm64": Flavour("linux-image-arm64", "vmlinuz", as_is, INPUT_MODULES, (PI_TREE,)),
+    "arm64": Flavour("linux-image-arm64", "vmlinuz", as_is, INPUT_MODULES, PI_TREES),
     "armhf": Flavour("linux-image-armmp-lpae", "vmlinuz", as_is, INPUT_MODULES, ()),
 }
 

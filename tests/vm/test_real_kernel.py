@@ -1,9 +1,11 @@
 """The unmodified daemon on a real Linux kernel: a real uinput device that
-an evdev reader sees, a real 16550 driver behind /dev/ttyS0.
+an evdev reader sees, a real UART driver behind the controller's line (a
+16550 as /dev/ttyS0, or a Raspberry Pi's PL011 as /dev/ttyAMA0).
 
-One guest serves the whole module and the tests run in file order on it:
-the daemon is started once, touched, asked for brightness, and stopped by
-the last test. The input core drops an event equal to the axis's or key's
+One guest serves the whole module and the tests run in file order on it,
+once as the daemon started from a shell runs and once as a service
+manager runs it (--foreground): the daemon is started, touched, asked for
+brightness, and stopped by the last tests. The input core drops an event equal to the axis's or key's
 current value, so the reader reports the whole state at each SYN_REPORT,
 and a record that changes nothing yields no report at all.
 """
@@ -21,12 +23,13 @@ ABS_X, ABS_Y, BTN_TOUCH = 0, 1, 330
 EV_SYN, EV_KEY, EV_ABS = 0, 1, 3
 
 
-@pytest.fixture(scope="module")
-def daemon(guest):
+@pytest.fixture(scope="module", params=["detached", "service"])
+def daemon(guest, request):
     """The daemon started in the guest, its device watched by the reader,
     and the line synchronised past the decoder's start-up discard."""
     trace_before = len(guest.uart_settings())
-    guest.status = guest.start_daemon()
+    guest.logged_before = guest.syslog()
+    guest.status = guest.start_daemon(foreground=request.param == "service")
     # Its options are set before it writes this: from now on the line is raw.
     guest.first_bytes = guest.receive(5)
     guest.uart_changes = guest.uart_settings()[trace_before:]
@@ -34,6 +37,11 @@ def daemon(guest):
     guest.state = tuple(int(field.split("=")[1]) for field in ready[1:])
     guest.sync_line()
     return guest
+
+
+def logged_since_start(guest):
+    """The system log since the fixture started this mode's daemon."""
+    return guest.syslog()[len(guest.logged_before):]
 
 
 def expected_reports(samples, before):
@@ -67,13 +75,19 @@ def play(guest, chunks, samples, pause=0.0):
 def test_daemon_starts_and_the_startup_command_comes_first(daemon):
     assert daemon.status == 0
     assert daemon.first_bytes == b"\x1b@s\x00\x00"
-    assert "user.info quorinDaemon: Daemon started" in daemon.syslog()
+    assert "user.info quorinDaemon: Daemon started" in logged_since_start(daemon)
     assert daemon.daemon_running()
 
 
 def test_uart_is_set_to_9600_baud_even_parity_8_data_bits(daemon):
-    # qemu's UART saw the daemon's settings take effect, the last before
-    # the start-up command was written being the finished one.
+    # The driver kept the settings, as a reviewer reads them on the device.
+    settings = daemon.check("stty -F %s -a" % daemon.controller)
+    assert "speed 9600 baud" in settings
+    assert {"parenb", "-parodd", "cs8", "inpck", "-ignpar", "-parmrk"} <= set(settings.split())
+    if daemon.board:
+        return  # qemu traces no parameters of the Pi's UARTs
+    # qemu's UART saw them take effect, the last change before the start-up
+    # command was written being the finished one.
     assert daemon.uart_changes, "the daemon changed no UART parameter"
     baud, parity, data_bits, _ = daemon.uart_changes[-1]
     assert (baud, parity, data_bits) == (9600, "E", 8)
@@ -132,7 +146,7 @@ def test_exit_stops_the_daemon_and_removes_the_device(daemon):
     daemon.write("/tmp/backlight", "exit\n")
     daemon.wait_shell("! pidof quorinDaemon", what="the daemon to end")
     assert not daemon.daemon_running()
-    assert "user.info quorinDaemon: Daemon stopped" in daemon.syslog()
+    assert "user.info quorinDaemon: Daemon stopped" in logged_since_start(daemon)
     assert daemon.wait_shell("grep -x gone /tmp/reports", what="the reader to see the device go")
     assert "uinput-touch" not in daemon.read("/proc/bus/input/devices")
     assert daemon.line_is_quiet()
@@ -141,10 +155,10 @@ def test_exit_stops_the_daemon_and_removes_the_device(daemon):
 def test_a_service_stop_drops_output_the_line_holds(daemon):
     """A real UART held by XOFF keeps a command in its buffer, and closing
     the port would wait up to its closing delay, 30 s, for it to go."""
-    daemon.check("quorinDaemon --foreground > /tmp/foreground.out 2>&1 &")
+    daemon.start_daemon(foreground=True)
     assert daemon.receive(5) == b"\x1b@s\x00\x00"
     daemon.wait_shell("[ ! -s /tmp/backlight ]", what="the control file to be emptied")
-    daemon.check("stty -F /dev/ttyS0 ixon")
+    daemon.check("stty -F %s ixon" % daemon.controller)
     daemon.send(b"\x13")
     time.sleep(0.2)
     daemon.write("/tmp/backlight", "60\n")
