@@ -115,3 +115,4 @@ def test_the_overlay_moves_the_pl011_to_gpio_14_and_15_on_every_such_pi():
                 (["14", "15"], ["4"]), name
             assert fdt(tree, PL011 + "/bluetooth", "status") == ["disabled"], name
             assert fdt(tree, MINI_UART, "status") == ["disabled"], name
+            assert fdt(tree, "/aliases", "serial0") == [PL011], "ttyAMA0 by the alias"
