@@ -48,6 +48,17 @@ std::string linkName(const std::string& path)
     return length > 0 ? baseName(std::string(target, static_cast<std::size_t>(length))) : "";
 }
 
+#ifdef QUORIN_NO_NAME_SERVICES
+std::string ownerName(uid_t uid)
+{
+    return std::to_string(uid);
+}
+
+std::string groupName(gid_t gid)
+{
+    return std::to_string(gid);
+}
+#else
 std::string ownerName(uid_t uid)
 {
     passwd entry = {};
@@ -65,6 +76,7 @@ std::string groupName(gid_t gid)
     getgrgid_r(gid, &entry, names, sizeof names, &found);
     return found ? found->gr_name : std::to_string(gid);
 }
+#endif
 
 std::string accessText(const struct stat& node)
 {
