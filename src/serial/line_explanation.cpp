@@ -32,7 +32,8 @@ std::string useAnotherLine(const LineFacts& facts)
     std::string text = "name the controller's line with --device";
     if (onRaspberryPi(facts))
         text += "; on a Raspberry Pi that is the PL011, /dev/ttyAMA0, once Bluetooth has let it "
-                "go (" + std::string(kPiAdvice) + ")";
+                "go (" +
+                std::string(kPiAdvice) + ")";
     return text;
 }
 
@@ -107,8 +108,10 @@ std::string explainSettingsNotKept(const std::string& device,
     std::string text = lineName(device, facts) + "the port did not keep " + listed(dropped) +
                        ", which the controller needs (" + kLineNeeds + ")";
     if (facts.driver == kMiniUartDriver)
-        return text + ": it is a Raspberry Pi's mini UART, which has no parity; wire the "
-                      "controller to the PL011, /dev/ttyAMA0 (" + kPiAdvice + ")";
+        return text +
+               ": it is a Raspberry Pi's mini UART, which has no parity; wire the "
+               "controller to the PL011, /dev/ttyAMA0 (" +
+               kPiAdvice + ")";
     if (!facts.driver.empty())
         text += ": its driver, " + facts.driver + ", cannot do that";
     return text + "; wire the controller to a port that can";
@@ -119,8 +122,8 @@ std::string explainSetupFailure(const std::string& device, int error,
 {
     if (!dropped.empty())
         return explainSettingsNotKept(device, dropped, facts);
-    return lineName(device, facts) + "the port refused the controller's settings (" +
-           kLineNeeds + "): " + std::system_category().message(error);
+    return lineName(device, facts) + "the port refused the controller's settings (" + kLineNeeds +
+           "): " + std::system_category().message(error);
 }
 
 }  // namespace quorin

@@ -15,8 +15,7 @@ std::string explainOpenFailure(const std::string& device, int error, const LineF
 
 // The line's attributes, read back after its set-up, lack `dropped`.
 std::string explainSettingsNotKept(const std::string& device,
-                                   const std::vector<std::string>& dropped,
-                                   const LineFacts& facts);
+                                   const std::vector<std::string>& dropped, const LineFacts& facts);
 
 // Setting an option failed with `error`; `dropped` is what the attributes
 // lacked then (a driver may refuse what its UART cannot do).

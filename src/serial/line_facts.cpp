@@ -81,7 +81,7 @@ std::string groupName(gid_t gid)
 std::string accessText(const struct stat& node)
 {
     char mode[8];
-    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(node.st_mode & 07777));
+    (void)std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(node.st_mode & 07777));
     return ownerName(node.st_uid) + ":" + groupName(node.st_gid) + " " + mode;
 }
 
@@ -125,6 +125,7 @@ std::vector<HeldPort> heldPorts()
     DIR* directory = opendir(bus.c_str());
     if (!directory)
         return held;
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): the directory stream is this function's own
     while (const dirent* entry = readdir(directory)) {
         const std::string name = entry->d_name;
         if (name.find('-') == std::string::npos)

@@ -6,7 +6,7 @@ namespace {
 
 bool evenParity(const termios& kept)
 {
-    return (kept.c_cflag & PARENB) && !(kept.c_cflag & PARODD);
+    return (kept.c_cflag & (PARENB | PARODD)) == PARENB;
 }
 
 bool at9600Baud(const termios& kept)
@@ -21,7 +21,7 @@ std::vector<std::string> settingsNotKept(const termios& kept, int optionsSet)
     std::vector<std::string> dropped;
     if (optionsSet >= 1 && !evenParity(kept))
         dropped.emplace_back("even parity");
-    if (optionsSet >= 1 && !(kept.c_iflag & INPCK))
+    if (optionsSet >= 1 && (kept.c_iflag & INPCK) == 0)
         dropped.emplace_back("input parity checking");
     if (optionsSet >= 2 && (kept.c_cflag & CSIZE) != CS8)
         dropped.emplace_back("8 data bits");

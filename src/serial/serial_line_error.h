@@ -13,7 +13,8 @@ namespace quorin {
 class SerialLineError : public boost::system::system_error {
 public:
     SerialLineError(const boost::system::system_error& error, std::string explanation)
-        : boost::system::system_error(error), lineExplanation(std::move(explanation))
+        : boost::system::system_error(error),
+          lineExplanation(std::move(explanation))
     {
     }
 

@@ -74,11 +74,12 @@ void QuorinDaemon::configureSerialLine(const char* device)
         serialPort.set_option(serial_port_base::baud_rate(9600));
     } catch (const boost::system::system_error& error) {
         const LineFacts facts = gatherLineFacts(device);
-        throw SerialLineError(error, explainSetupFailure(device, error.code().value(),
-                                                         droppedSettings(fd, facts, optionsSet + 1),
-                                                         facts));
+        throw SerialLineError(
+            error, explainSetupFailure(device, error.code().value(),
+                                       droppedSettings(fd, facts, optionsSet + 1), facts));
     }
-    const std::vector<std::string> dropped = droppedSettings(fd, portFacts(device), kLineOptionCount);
+    const std::vector<std::string> dropped =
+        droppedSettings(fd, portFacts(device), kLineOptionCount);
     if (!dropped.empty())
         throw SerialLineError(setOptionError(EINVAL),
                               explainSettingsNotKept(device, dropped, gatherLineFacts(device)));

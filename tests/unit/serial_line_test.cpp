@@ -79,11 +79,12 @@ TEST(LineExplanation, TheMiniUartIsRefusedWithTheWayOut)
 
 TEST(LineExplanation, APiWithoutItsPl011IsToldWhereItWent)
 {
-    EXPECT_EQ(explainOpenFailure("/dev/ttyS0", EIO, [] {
-        LineFacts facts = piPort("ttyS0", "serial8250");
-        facts.noUart = true;
-        return facts;
-    }()),
+    EXPECT_EQ(explainOpenFailure("/dev/ttyS0", EIO,
+                                 [] {
+                                     LineFacts facts = piPort("ttyS0", "serial8250");
+                                     facts.noUart = true;
+                                     return facts;
+                                 }()),
               "Serial line /dev/ttyS0: no UART answers behind this port (serial8250 found none "
               "there: the port is a placeholder); name the controller's line with --device; on a "
               "Raspberry Pi that is the PL011, /dev/ttyAMA0, once Bluetooth has let it go (see "
