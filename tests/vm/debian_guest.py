@@ -13,7 +13,7 @@ plays the controller on the first, as for the busybox guest. A virtio-gpu
 screen of a kiosk panel's size shows what the guest draws, through DRM or
 a kiosk compositor (cage), and the host reads it with qemu's screendump.
 
-    /usr/bin/python3 tests/vm/debian_guest.py [SUITE]   # builds the image, prints its path
+    /usr/bin/python3 tests/vm/debian_guest.py [SUITE [raspi3b]]   # builds the image, prints its path
 """
 import hashlib
 import json
@@ -43,6 +43,10 @@ PACKAGES = ("systemd", "systemd-sysv", "udev", "kmod", "procps", "libinput-tools
             "xserver-xorg-input-libinput", "openbox", "xinput", "x11-xserver-utils",
             "prometheus-node-exporter", "curl")
 RELEASE_PACKAGES = {"trixie": ("labwc", "wlr-randr")}
+# On a Raspberry Pi (an arm64 root, made under qemu-user): what the package
+# and the tests of its service need, without the desktops.
+PI_PACKAGES = ("systemd", "systemd-sysv", "udev", "kmod", "procps", "libinput-tools",
+               "libsystemd0", "libwayland-client0", "libdrm2", "libxcb1", "libxcb-randr0")
 SCREEN_SIZE = (800, 480)
 # The calibration program's target picture: the background, and the red
 # pixel at the middle of the cross.
@@ -58,24 +62,45 @@ ExecStart=/usr/local/sbin/guest-shell
 """
 
 
-def suite_packages(suite):
-    return PACKAGES + RELEASE_PACKAGES.get(suite, ())
+def suite_packages(suite, arch="amd64"):
+    return PACKAGES + RELEASE_PACKAGES.get(suite, ()) if arch == "amd64" else PI_PACKAGES
 
 
-def image_key(kernel_dir, suite):
-    text = repr((suite_packages(suite), SHELL_UNIT, guest_kernel.module_index(kernel_dir)["modules"],
+def image_key(kernel_dir, suite, arch="amd64"):
+    text = repr((suite_packages(suite, arch), SHELL_UNIT,
+                 guest_kernel.module_index(kernel_dir)["modules"],
                  open(os.path.join(HERE, "guest_shell.sh")).read()))
     return "debian-%s-%s-%s" % (suite, os.path.basename(kernel_dir),
                                 hashlib.sha256(text.encode()).hexdigest()[:12])
 
 
-def root_tar(suite, variant="minbase", packages=None, main_only=False):
+def emulate(arch):
+    """mmdebstrap runs a foreign root's maintainer scripts through
+    qemu-user's binfmt entry, which needs binfmt_misc mounted."""
+    if arch == guest_kernel.host_arch():
+        return []
+    binfmt = "/proc/sys/fs/binfmt_misc"
+    if not os.path.exists(os.path.join(binfmt, "status")):
+        subprocess.run(["mount", "-t", "binfmt_misc", "binfmt_misc", binfmt], check=True)
+    entry = "qemu-" + {"arm64": "aarch64", "armhf": "arm"}[arch]
+    try:
+        with open(os.path.join(binfmt, entry)) as f:
+            enabled = f.readline().strip() == "enabled"
+    except FileNotFoundError:
+        enabled = False
+    if not enabled:
+        subprocess.run(["update-binfmts", "--enable", entry], check=True)
+    return ["--arch=" + arch]
+
+
+def root_tar(suite, variant="minbase", packages=None, main_only=False, arch="amd64"):
     """mmdebstrap's tarball of a release with the packages, cached: an
     image is remade from it whenever the guest's own additions change.
     `main_only`: from the release's main suite alone, without its updates
     and security archives."""
-    packages = suite_packages(suite) if packages is None else packages
-    digest = hashlib.sha256(repr((packages, main_only) if main_only else packages).encode())
+    packages = suite_packages(suite, arch) if packages is None else packages
+    key = (packages, main_only) if main_only else packages
+    digest = hashlib.sha256(repr(key if arch == "amd64" else (key, arch)).encode())
     tar = os.path.join(guest_kernel.cache_root(), "debian-%s-%s-%s.tar"
                        % (suite, variant, digest.hexdigest()[:12]))
     if not os.path.exists(tar):
@@ -83,7 +108,7 @@ def root_tar(suite, variant="minbase", packages=None, main_only=False):
         include = ["--include=" + ",".join(packages)] if packages else []
         mirrors = ["deb %s %s main" % (suite_apt.mirror(), suite)] if main_only else []
         subprocess.run(["mmdebstrap", "--quiet", "--variant=" + variant, "--format=tar",
-                        *include, suite, tar + ".part", *mirrors], check=True)
+                        *emulate(arch), *include, suite, tar + ".part", *mirrors], check=True)
         os.rename(tar + ".part", tar)
     return tar
 
@@ -98,10 +123,11 @@ def install_modules(root, kernel_dir):
     return index["release"]
 
 
-def prepare_root(root, kernel_dir):
+def prepare_root(root, kernel_dir, disk="/dev/vda", arch="amd64"):
     """The guest's own additions: the kernel's modules, the shell channel
     enabled, the disk as its root."""
     release = install_modules(root, kernel_dir)
+    emulate(arch)
     subprocess.run(["chroot", root, "depmod", release], capture_output=True, check=True)
     shell = os.path.join(root, "usr", "local", "sbin", "guest-shell")
     shutil.copy(os.path.join(HERE, "guest_shell.sh"), shell)
@@ -111,21 +137,21 @@ def prepare_root(root, kernel_dir):
     subprocess.run(["systemctl", "--root", root, "enable", "--quiet", "guest-shell.service"],
                    check=True)
     with open(os.path.join(root, "etc", "fstab"), "w") as f:
-        f.write("/dev/vda / ext4 rw 0 0\n")
+        f.write("%s / ext4 rw 0 0\n" % disk)
     with open(os.path.join(root, "etc", "hostname"), "w") as f:
         f.write("guest\n")
 
 
-def disk_image(kernel_dir, suite):
+def disk_image(kernel_dir, suite, arch="amd64", disk="/dev/vda"):
     """The cached root file system image, built on first use."""
-    image = os.path.join(guest_kernel.cache_root(), image_key(kernel_dir, suite) + ".ext4")
+    image = os.path.join(guest_kernel.cache_root(), image_key(kernel_dir, suite, arch) + ".ext4")
     if os.path.exists(image):
         return image
     with tempfile.TemporaryDirectory(dir=guest_kernel.cache_root()) as work:
         root = os.path.join(work, "root")
         os.mkdir(root)
-        subprocess.run(["tar", "-x", "-C", root, "-f", root_tar(suite)], check=True)
-        prepare_root(root, kernel_dir)
+        subprocess.run(["tar", "-x", "-C", root, "-f", root_tar(suite, arch=arch)], check=True)
+        prepare_root(root, kernel_dir, disk, arch)
         partial = os.path.join(work, "image")
         subprocess.run(["mke2fs", "-q", "-t", "ext4", "-d", root, "-L", "root", partial, "2G"],
                        check=True)
@@ -133,27 +159,40 @@ def disk_image(kernel_dir, suite):
     return image
 
 
-def first_stage(kernel_dir, files, target):
+def first_stage(kernel_dir, files, target, busybox="/bin/busybox",
+                modules=guest_kernel.DISK_MODULES):
     """busybox, the disk's modules, the files for /root and first_stage.sh
     as /init."""
     with tempfile.TemporaryDirectory() as root:
-        busybox_root(root, "first_stage.sh", "/bin/busybox", ("root",))
-        add_modules(root, kernel_dir, guest_kernel.DISK_MODULES)
+        busybox_root(root, "first_stage.sh", busybox, ("root",))
+        add_modules(root, kernel_dir, modules)
         for name, path in files.items():
             shutil.copy(path, os.path.join(root, "root", name))
         return pack_initramfs(root, target)
 
 
+# The Raspberry Pi's root on its SD card; its tree has the PL011 on GPIO
+# 14/15 by the shipped overlay, the controller's line.
+PI_DISK = "/dev/mmcblk0"
+
+
 class DebianGuest(Guest):
     reboots = True
 
-    def __init__(self, files, suite=None):
-        """`files`: name in the guest's /root to path on the host."""
+    def __init__(self, files, suite=None, board=None):
+        """`files`: name in the guest's /root to path on the host; `board`:
+        "raspi3b" for an arm64 system on qemu's Raspberry Pi 3 B."""
         self.files = files
         self.monitor_socket = None
-        super().__init__(build_dir=None, arch="amd64", suite=suite or DEFAULT_SUITE)
+        super().__init__(build_dir=None, arch="arm64" if board else "amd64",
+                         suite=suite or DEFAULT_SUITE, board=board,
+                         tree="pl011-gpio14" if board else None)
 
     def initramfs(self, build_dir, target):
+        if self.board:
+            self.image = disk_image(self.kernel_dir, self.suite, self.arch, PI_DISK)
+            return first_stage(self.kernel_dir, self.files, target,
+                               guest_kernel.busybox(self.arch), guest_kernel.SD_MODULES)
         self.image = disk_image(self.kernel_dir, self.suite)
         return first_stage(self.kernel_dir, self.files, target)
 
@@ -161,11 +200,17 @@ class DebianGuest(Guest):
         return 1024
 
     def kernel_command_line(self):
-        return "console=%s panic=-1 quiet %s" % (self.platform.console, self.platform.append)
+        board = " quorin_root=%s quorin_shell=%s" % (PI_DISK, self.platform.shell) \
+            if self.board else ""
+        return "console=%s panic=-1 quiet %s%s" % (self.platform.console, self.platform.append,
+                                                   board)
 
     # An xHCI controller to plug a USB serial adapter into, its line a
     # socket that qemu serves, and qemu's machine protocol to plug it with.
     def devices(self):
+        if self.board:
+            return ["-drive", "file=%s,if=sd,format=raw,snapshot=on" % self.image,
+                    "-qmp", "unix:%s/qmp,server=on,wait=off" % self.work]
         return ["-drive", "file=%s,if=virtio,format=raw,snapshot=on" % self.image,
                 "-device", "qemu-xhci,id=usb",
                 "-device", "virtio-gpu-pci,xres=%d,yres=%d" % SCREEN_SIZE,
@@ -243,4 +288,7 @@ class DebianGuest(Guest):
 
 if __name__ == "__main__":
     release = sys.argv[1] if len(sys.argv) > 1 else DEFAULT_SUITE
-    print(disk_image(guest_kernel.kernel_dir("amd64", release), release))
+    if sys.argv[2:] == ["raspi3b"]:
+        print(disk_image(guest_kernel.kernel_dir("arm64", release), release, "arm64", PI_DISK))
+    else:
+        print(disk_image(guest_kernel.kernel_dir("amd64", release), release))

@@ -1,7 +1,8 @@
 #!/bin/sh
 # First stage of the Debian guest (debian_guest.py): mounts the root file
-# system on the virtio disk and hands over to its systemd. The files for
-# /root (the package under test) are copied there at every boot.
+# system on the virtio disk (or the kernel command line's quorin_root, a
+# Pi's SD card) and hands over to its systemd. The files for /root (the
+# package under test) are copied there at every boot.
 /bin/busybox --install -s /bin
 export PATH=/bin
 fail() { echo "first stage: $*"; poweroff -f; }
@@ -11,9 +12,10 @@ mount -t devtmpfs devtmpfs /dev
 for module in $(cat /lib/modules/load); do
     insmod "/lib/modules/$module" || fail "insmod $module"
 done
-for _ in $(seq 100); do [ -b /dev/vda ] && break; sleep 0.05; done
+disk=${quorin_root:-/dev/vda}
+for _ in $(seq 200); do [ -b "$disk" ] && break; sleep 0.05; done
 mkdir /newroot
-mount -t ext4 /dev/vda /newroot || fail "no root file system on /dev/vda"
+mount -t ext4 "$disk" /newroot || fail "no root file system on $disk"
 cp /root/* /newroot/root/ || fail "cannot copy the files for /root"
 umount /proc /sys
 mount --move /dev /newroot/dev

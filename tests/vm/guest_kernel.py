@@ -41,6 +41,8 @@ INPUT_MODULES = ("evdev", "uinput")
 # its checksums through the crypto API, a dependency its module does not
 # name.
 DISK_MODULES = ("virtio_pci", "virtio_blk", "crc32c_generic", "ext4")
+# The same on a Raspberry Pi's SD card, behind its sdhost controller.
+SD_MODULES = ("bcm2835", "crc32c_generic", "ext4")
 # A USB serial adapter (qemu's usb-serial) behind xHCI, loaded by udev.
 USB_MODULES = ("xhci_pci", "ftdi_sio")
 # qemu's virtio-gpu, the screen the calibration program draws on, loaded by
@@ -179,7 +181,7 @@ PI_TREES = tuple("broadcom/%s.dtb" % name for name in (
 FLAVOURS = {
     "amd64": Flavour("linux-image-amd64", "vmlinux", vmlinux_from_bzimage,
                      INPUT_MODULES + DISK_MODULES + USB_MODULES + DISPLAY_MODULES, ()),
-    "arm64": Flavour("linux-image-arm64", "vmlinuz", as_is, INPUT_MODULES, PI_TREES),
+    "arm64": Flavour("linux-image-arm64", "vmlinuz", as_is, INPUT_MODULES + SD_MODULES, PI_TREES),
     "armhf": Flavour("linux-image-armmp-lpae", "vmlinuz", as_is, INPUT_MODULES, ()),
 }
 

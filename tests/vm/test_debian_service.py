@@ -325,9 +325,10 @@ def test_a_frozen_daemon_is_restarted_by_the_watchdog(guest):
 
 
 def test_on_a_usb_adapter_it_follows_the_adapter(guest):
-    guest.check("install -D -m 644 %susb-adapter.conf %susb-adapter.conf"
-                % (EXAMPLES, DROP_IN))
+    assert guest.unit("BindsTo")["BindsTo"] == "dev-ttyS0.device"
+    guest.check("install -D -m 644 %susb-adapter.conf %sline.conf" % (EXAMPLES, DROP_IN))
     guest.check("systemctl daemon-reload && systemctl enable --quiet " + UNIT)
+    assert guest.unit("BindsTo")["BindsTo"] == "dev-ttyUSB0.device", "the packaged line replaced"
     line = guest.plug_adapter()
     guest.line, serial = line, guest.line
     try:
