@@ -48,41 +48,34 @@ std::string linkName(const std::string& path)
     return length > 0 ? baseName(std::string(target, static_cast<std::size_t>(length))) : "";
 }
 
-#ifdef QUORIN_NO_NAME_SERVICES
-std::string ownerName(uid_t uid)
+// The name the name services give `id`, or its number.
+template <typename Entry, typename Id>
+std::string nameOf(Id id, int (*lookup)(Id, Entry*, char*, std::size_t, Entry**),
+                   char* Entry::*name)
 {
-    return std::to_string(uid);
-}
-
-std::string groupName(gid_t gid)
-{
-    return std::to_string(gid);
-}
-#else
-std::string ownerName(uid_t uid)
-{
-    passwd entry = {};
-    passwd* found = nullptr;
-    char names[1024];
-    getpwuid_r(uid, &entry, names, sizeof names, &found);
-    return found ? found->pw_name : std::to_string(uid);
-}
-
-std::string groupName(gid_t gid)
-{
-    group entry = {};
-    group* found = nullptr;
+    Entry entry = {};
+    Entry* found = nullptr;
     char names[4096];
-    getgrgid_r(gid, &entry, names, sizeof names, &found);
-    return found ? found->gr_name : std::to_string(gid);
+    lookup(id, &entry, names, sizeof names, &found);
+    return found ? found->*name : std::to_string(id);
 }
+
+// A static daemon cannot load the name services: numbers there.
+std::string ownerAndGroup(const struct stat& node)
+{
+#ifdef QUORIN_NO_NAME_SERVICES
+    return std::to_string(node.st_uid) + ":" + std::to_string(node.st_gid);
+#else
+    return nameOf(node.st_uid, getpwuid_r, &passwd::pw_name) + ":" +
+           nameOf(node.st_gid, getgrgid_r, &group::gr_name);
 #endif
+}
 
 std::string accessText(const struct stat& node)
 {
     char mode[8];
     (void)std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(node.st_mode & 07777));
-    return ownerName(node.st_uid) + ":" + groupName(node.st_gid) + " " + mode;
+    return ownerAndGroup(node) + " " + mode;
 }
 
 // The UART's own device, from the device a tty or serdev controller names
