@@ -1,5 +1,7 @@
 """Start, detach, single instance and the orderly stop."""
+import grp
 import os
+import pwd
 import select
 import stat
 
@@ -117,6 +119,25 @@ def test_missing_serial_device_fails_in_the_foreground(sandbox):
         assert (priority, stable_text(message)) == (LOG_USER_ERR, line)
     assert sandbox.stub_log() == [], "uinput must not be opened"
     assert [comm for _, comm in sandbox.processes()] == ["python3"]
+
+
+def test_line_root_may_not_open_without_its_capabilities(sandbox):
+    """As under the unit, which runs the daemon as root without a single
+    capability: a port root neither owns nor may write is refused, and the
+    line says whose it is."""
+    os.chown(sandbox.path("/dev/ttyS0"), 1000, 20)
+    os.chmod(sandbox.path("/dev/ttyS0"), 0o660)
+    result = sandbox.start_daemon(shell='exec setpriv --bounding-set=-all "$0"')
+    assert result.returncode == 1
+    try:
+        owner = pwd.getpwuid(1000).pw_name
+    except KeyError:
+        owner = "1000"
+    assert stable_text(result.stderr.decode()).splitlines() == [
+        "Exception: open: Permission denied",
+        "Serial line /dev/ttyS0: permission denied (%s:%s 0660); run the daemon as root or as a "
+        "user who may read and write it" % (owner, grp.getgrgid(20).gr_name)]
+    assert sandbox.stub_log() == [], "uinput must not be opened"
 
 
 def test_orderly_stop(daemon):
