@@ -56,11 +56,9 @@ int millisecondsUntil(Clock::time_point deadline)
 
 }  // namespace
 
-ControlFileWatch::ControlFileWatch(int controlFd, int openError, int stopFd,
-                                   std::chrono::microseconds idleTurn)
+ControlFileWatch::ControlFileWatch(int controlFd, int openError, int stopFd)
     : inotifyFd(watchingInotify(controlFd, openError, fileWatch)),
-      stopFd(stopFd),
-      timeoutMs(static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(idleTurn).count()))
+      stopFd(stopFd)
 {
     if (inotifyFd < 0) {
         syslog(LOG_USER | LOG_ERR, "Control file not watched: %m; polling it every 1400 us");
@@ -90,13 +88,13 @@ void ControlFileWatch::follow(int controlFd)
 // made while it reads wakes the next turn. Files of other names made in
 // the directory do not end the sleep. A poll that fails for another
 // reason than a signal pauses as the plain daemon does, rather than spin.
-void ControlFileWatch::wait()
+void ControlFileWatch::wait(std::chrono::milliseconds idleTurn)
 {
     if (inotifyFd < 0) {
         usleep(kControlPollPause);
         return;
     }
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    const Clock::time_point deadline = Clock::now() + idleTurn;
     for (;;) {
         pollfd ready[2] = {{inotifyFd, POLLIN, 0}, {stopFd, POLLIN, 0}};
         const int count = poll(ready, 2, millisecondsUntil(deadline));

@@ -20,12 +20,13 @@ public:
     // Where the file cannot be watched (no descriptor, whose open failed
     // with openError; no inotify; the watch refused) wait() pauses as the
     // plain daemon does; that is logged once, here.
-    ControlFileWatch(int controlFd, int openError, int stopFd, std::chrono::microseconds idleTurn);
+    ControlFileWatch(int controlFd, int openError, int stopFd);
     ~ControlFileWatch();
     ControlFileWatch(const ControlFileWatch&) = delete;
     ControlFileWatch& operator=(const ControlFileWatch&) = delete;
 
-    void wait();
+    // At most `idleTurn`, the loop's next turn of its own.
+    void wait(std::chrono::milliseconds idleTurn);
     void follow(int controlFd);
 
 private:
@@ -35,7 +36,6 @@ private:
     int fileWatch = -1;
     int directoryWatch = -1;
     const int stopFd;
-    const int timeoutMs;
 };
 
 }  // namespace quorin

@@ -25,9 +25,6 @@ public:
     void update(const std::string& text, Clock::time_point now);
 
 private:
-    bool replace(const std::string& text);
-    bool writeTemporary(const std::string& text);
-
     const std::string path;
     const std::string temporary;
     std::string written;

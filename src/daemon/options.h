@@ -17,6 +17,9 @@ struct Options {
     bool foreground = false;
     std::string device = kDefaultDevice;
     std::string metricsFile = kDefaultMetricsFile;  // the service mode's only
+    // The service mode's: the screen the backlight follows, as named in
+    // /sys/class/drm; empty for the one connected, "none" for none.
+    std::string screen;
     std::string error;                              // for usageError: what was wrong
 };
 

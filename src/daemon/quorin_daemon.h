@@ -12,8 +12,12 @@
 #include <cstdint>
 #include <future>
 #include <optional>
+#include <string>
 
+#include "backlight/backlight_levels.h"
+#include "backlight/brightness_store.h"
 #include "backlight/control_file_open.h"
+#include "backlight/screen_follow.h"
 #include "daemon/status_line.h"
 #include "daemon/text_buffer.h"
 #include "touch/bad_record_log.h"
@@ -26,10 +30,14 @@ class ControlFileWatch;
 // What the service mode changes in the object: a stop signal (readable
 // stopFd) gives up a command the line holds back and wakes the backlight
 // loop, which sleeps until the control file changes but still turns often
-// enough for the watchdog; unsent output is discarded at the stop.
+// enough for the watchdog and to follow the screen; unsent output is
+// discarded at the stop. The last request is kept in the state directory
+// and sent again at the next start.
 struct ServiceMode {
     int stopFd = -1;
     std::chrono::microseconds watchdogInterval{0};
+    std::string screen;  // as --screen gives it: empty for the one connected
+    std::string stateDirectory = kDefaultStateDirectory;
 };
 
 // The whole daemon: the serial link, the frame buffer, the virtual touch
@@ -80,6 +88,10 @@ private:
     void refuseControlFile(FileId id, int error);
     void readControlText();
     void applyBrightnessRequest();
+    void restoreBrightness();
+    void followScreen(bool atStart = false);
+    std::chrono::milliseconds idleTurn() const;
+    void sendLevel(std::optional<int> level);
     bool sendBrightnessCommand();
     void closeControlFile();
 
@@ -104,10 +116,17 @@ private:
     BadRecordLog badRecords;
     std::uint64_t recordsDecoded = 0;
 
+    // The service mode's, for the backlight thread once construction is over.
+    std::optional<ScreenFollow> screen;
+    std::optional<BrightnessStore> store;
+    std::optional<BacklightLevels> levels;
+
     std::promise<void> pollingStarted;
     // Written by the backlight thread, read by the service monitor.
     std::atomic<std::uint64_t> backlightTurnCount{0};
     std::atomic<int> levelSent{-1};
+    std::atomic<int> levelWanted{-1};
+    std::atomic<int> screenOn{-1};  // -1 while no screen is followed
     std::atomic<std::uint64_t> commandsSent{0};
     std::atomic<std::uint64_t> commandsGivenUp{0};
 

@@ -30,10 +30,11 @@ bool leaveTerminal(bool foreground)
 }
 
 // Before the object: a stop signal must reach the start-up command.
-ServiceMode enterServiceMode()
+ServiceMode enterServiceMode(const Options& options)
 {
     installStopSignalHandlers();
-    return ServiceMode{stopSignalDescriptor(), serviceWatchdogInterval()};
+    return ServiceMode{stopSignalDescriptor(), serviceWatchdogInterval(), options.screen,
+                       serviceStateDirectory(kDefaultStateDirectory)};
 }
 
 // Only a service manager that started the service mode is told anything:
@@ -55,7 +56,7 @@ int runDaemon(const Options& options)
     try {
         std::optional<ServiceMode> service;
         if (options.foreground)
-            service = enterServiceMode();
+            service = enterServiceMode(options);
         QuorinDaemon daemon(options.device.c_str(), service);
         if (!leaveTerminal(options.foreground))
             return 1;

@@ -1,6 +1,7 @@
 #include "daemon/service_notify.h"
 
 #include <cstdint>
+#include <cstdlib>
 
 #ifdef QUORIN_HAVE_SYSTEMD
 #include <systemd/sd-daemon.h>
@@ -27,6 +28,15 @@ std::chrono::microseconds serviceWatchdogInterval()
         return std::chrono::microseconds(interval);
 #endif
     return std::chrono::microseconds(0);
+}
+
+// Several directories come separated by colons: the first is the
+// service's own.
+std::string serviceStateDirectory(const std::string& fallback)
+{
+    const char* named = std::getenv("STATE_DIRECTORY");
+    const std::string first = named ? std::string(named).substr(0, std::string(named).find(':')) : "";
+    return first.empty() || first[0] != '/' ? fallback : first;
 }
 
 }  // namespace quorin

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+
+namespace quorin {
+
+// Replaces the file at `path` by one that holds `text`, with this mode:
+// written under `temporary` beside it (never through a link) and renamed
+// over it, so that a reader finds the old file or the new one, never half
+// of one. `durable` syncs the new file to the disk before the rename, so
+// that a power cut leaves one of the two there too. Returns false with
+// errno set when any step fails; the temporary file is gone then.
+bool replaceFileWhole(const std::string& path, const std::string& temporary,
+                      const std::string& text, mode_t mode, bool durable);
+
+}  // namespace quorin
