@@ -26,6 +26,13 @@ std::optional<bool> ScreenFollow::check(Clock::time_point now)
     return change;
 }
 
+std::optional<bool> ScreenFollow::on() const
+{
+    if (name.empty())
+        return std::nullopt;
+    return filter.on();
+}
+
 // Looking for a screen rides the loop's own turns: no wake-up of its own.
 std::optional<ScreenFollow::Clock::time_point> ScreenFollow::nextCheck() const
 {

@@ -23,6 +23,8 @@ public:
 
     // The screen's state when it has changed since the last check.
     std::optional<bool> check(Clock::time_point now);
+    // The followed screen's state; none while no screen is followed.
+    std::optional<bool> on() const;
     // When the next read is due; none while no screen is followed.
     std::optional<Clock::time_point> nextCheck() const;
 

@@ -26,7 +26,7 @@ std::optional<bool> ScreenPowerFilter::take(ScreenPower power)
     if (power == ScreenPower::unclear)
         return std::nullopt;
     const bool on = power == ScreenPower::on;
-    const bool firstOff = !on && state.value_or(false) && !offOnce;
+    const bool firstOff = !on && state && !offOnce;
     offOnce = firstOff;
     if (firstOff || state == on)
         return std::nullopt;
@@ -36,7 +36,7 @@ std::optional<bool> ScreenPowerFilter::take(ScreenPower power)
 
 std::chrono::milliseconds ScreenPowerFilter::nextRead() const
 {
-    return offOnce || (state && !*state) ? kScreenReadWhileOff : kScreenReadWhileOn;
+    return offOnce || !state ? kScreenReadWhileOff : kScreenReadWhileOn;
 }
 
 }  // namespace quorin

@@ -27,19 +27,21 @@ ScreenChoice chooseScreen(const std::vector<Connector>& connectors);
 constexpr std::chrono::milliseconds kScreenReadWhileOff{270};
 constexpr std::chrono::milliseconds kScreenReadWhileOn{500};
 
-// Turns reads of a screen's power into the changes the backlight follows:
-// on at the first read that says so, off only at the second read in a
-// row, so that the blink of a mode set (a desktop starting or ending, a
-// switch of virtual terminals) does not darken the panel. An unclear
-// read changes nothing.
+// Turns reads of a screen's power into the changes the backlight follows.
+// The screen counts as on until read otherwise; it is on again at the
+// first read that says so, off only at the second read in a row, so that
+// the blink of a mode set (a desktop starting or ending, a switch of
+// virtual terminals, a screen still being set up at boot) does not darken
+// the panel. An unclear read changes nothing.
 class ScreenPowerFilter {
 public:
     // The screen's state when this read changes it.
     std::optional<bool> take(ScreenPower power);
     std::chrono::milliseconds nextRead() const;
+    bool on() const { return state; }
 
 private:
-    std::optional<bool> state;
+    bool state = true;
     bool offOnce = false;
 };
 

@@ -25,14 +25,15 @@ void QuorinDaemon::restoreBrightness()
     }
 }
 
-// Until a screen is followed and read, the backlight is as if it were on.
+// Until a screen is followed and read off, the backlight is as if it
+// were on.
 void QuorinDaemon::followScreen(bool atStart)
 {
-    const std::optional<bool> on = screen->check(ScreenFollow::Clock::now());
-    if (on)
-        screenOn.store(*on ? 1 : 0, std::memory_order_relaxed);
-    if (on || atStart)
-        sendLevel(levels->screen(on.value_or(true)));
+    const std::optional<bool> change = screen->check(ScreenFollow::Clock::now());
+    const std::optional<bool> on = screen->on();
+    screenOn.store(on ? static_cast<int>(*on) : -1, std::memory_order_relaxed);
+    if (change || atStart)
+        sendLevel(levels->screen(change.value_or(true)));
 }
 
 // The watchdog's turn, or sooner when the screen is due to be read.

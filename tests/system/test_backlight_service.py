@@ -148,10 +148,11 @@ def test_the_level_asked_for_is_kept_and_sent_right_after_the_next_start_up_comm
     assert screen.notification("READY") == "READY=1"
     assert screen.line_is_quiet()
     stop(screen, process)
-    # Started while the screen is off: dark until it is back.
+    # Started while the screen is off: it counts as on until read off twice.
     screen.set_screen(SCREEN, "Off")
     process = screen.start_foreground()
-    assert screen.receive(10) == STARTUP_COMMAND + DARK
+    assert screen.receive(10) == STARTUP_COMMAND + level(30)
+    assert screen.receive(5, timeout=1) == DARK
     screen.set_screen(SCREEN, "On")
     assert screen.receive(5, timeout=1) == level(30)
     stop(screen, process)

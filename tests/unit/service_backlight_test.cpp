@@ -63,10 +63,10 @@ TEST(ScreenChoice, TheOneConnectedIsFollowedNoneIsWaitedForSeveralAreNamed)
 TEST(ScreenPowerFilter, OnAtOnceOffOnlyWhenReadTwiceAndReadMoreOftenWhileDark)
 {
     ScreenPowerFilter filter;
+    EXPECT_TRUE(filter.on());
     EXPECT_EQ(filter.take(ScreenPower::unclear), nullopt);
-    EXPECT_EQ(filter.take(ScreenPower::on), true);
-    EXPECT_EQ(filter.nextRead(), kScreenReadWhileOn);
     EXPECT_EQ(filter.take(ScreenPower::on), nullopt);
+    EXPECT_EQ(filter.nextRead(), kScreenReadWhileOn);
     // A mode set's blink: one read off between two on.
     EXPECT_EQ(filter.take(ScreenPower::off), nullopt);
     EXPECT_EQ(filter.nextRead(), kScreenReadWhileOff);
@@ -75,12 +75,11 @@ TEST(ScreenPowerFilter, OnAtOnceOffOnlyWhenReadTwiceAndReadMoreOftenWhileDark)
     EXPECT_EQ(filter.take(ScreenPower::off), nullopt);
     EXPECT_EQ(filter.take(ScreenPower::unclear), nullopt);
     EXPECT_EQ(filter.take(ScreenPower::off), false);
+    EXPECT_FALSE(filter.on());
     EXPECT_EQ(filter.nextRead(), kScreenReadWhileOff);
     EXPECT_EQ(filter.take(ScreenPower::off), nullopt);
     EXPECT_EQ(filter.take(ScreenPower::on), true);
-
-    ScreenPowerFilter darkAtStart;
-    EXPECT_EQ(darkAtStart.take(ScreenPower::off), false);
+    EXPECT_TRUE(filter.on());
 }
 
 TEST(BacklightLevels, DarkWithTheScreenBackAtTheLevelAskedForAndNothingTwice)
