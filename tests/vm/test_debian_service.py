@@ -11,6 +11,7 @@ plays the controller on the guest's /dev/ttyS0 and on the adapter's line.
 import os
 import random
 import re
+import select
 import sys
 import time
 
@@ -234,6 +235,35 @@ def test_brightness_request_in_the_guest_reaches_the_line(guest):
     assert guest.receive(5) == b"\x1b@0Fi"
 
 
+# --- the brightness kept across restarts and reboots -------------------------
+
+STATE = "/var/lib/quorindaemon/brightness"
+DARK = sim.brightness_command(0)
+# The calibrations, from the reboot on, do not follow the screen: their
+# display servers' mode sets would come between their lines' commands.
+# The tests of the screen at the end take this away.
+NO_SCREEN = "/run/systemd/system/quorinDaemon.service.d/"
+
+
+def this_start_logged(guest, text):
+    """The daemon's log lines of its current start that contain `text`."""
+    started = guest.unit("InvocationID")["InvocationID"]
+    return [line for line in guest.journal("-u", UNIT, "_SYSTEMD_INVOCATION_ID=" + started)
+            .splitlines() if text in line]
+
+
+def test_the_level_asked_for_comes_back_after_a_restart_and_a_bad_state_file_is_said_once(guest):
+    assert guest.read(STATE) == "50\n"
+    for prepare, sent, why in (("true", b"\x1b@0Fi", None),
+                               ("echo garbage > " + STATE, b"", " holds no percentage from 0 to 100"),
+                               ("rm " + STATE, b"", ": No such file or directory")):
+        guest.check(prepare + " && systemctl restart " + UNIT)
+        assert guest.receive(5 + len(sent)) == sim.STARTUP_COMMAND + sent
+        assert guest.line_is_quiet(1)
+        assert this_start_logged(guest, "No brightness restored") == \
+            ([] if sent else ["No brightness restored: " + STATE + why])
+
+
 SCRAPE = "curl -sf http://127.0.0.1:9100/metrics"
 METRICS_FILE = "/var/lib/prometheus/node-exporter/quorin.prom"
 
@@ -348,6 +378,12 @@ def test_on_a_usb_adapter_it_follows_the_adapter(guest):
     guest.check("systemctl stop " + UNIT)
 
 
+def test_a_level_asked_for_before_a_reboot(guest):
+    guest.write("/tmp/backlight", "30\n")
+    assert guest.receive(5) == sim.brightness_command(9)
+    guest.wait_shell("grep -qx 30 " + STATE, what="the level kept")
+
+
 def test_an_enabled_unit_starts_at_boot_once_uinput_is_loaded(guest):
     guest.check("systemctl enable --quiet " + UNIT)
     guest.reboot()
@@ -356,6 +392,15 @@ def test_an_enabled_unit_starts_at_boot_once_uinput_is_loaded(guest):
     boot = guest.journal("-b", "-t", "systemd-modules-load", "-t", "quorinDaemon")
     assert "Inserted module 'uinput'" in boot and "Daemon started" in boot, boot
     assert boot.index("Inserted module 'uinput'") < boot.index("Daemon started"), boot
+
+
+def test_after_the_reboot_the_kept_level_came_right_after_the_start_up_command(guest):
+    assert guest.receive(5) == sim.brightness_command(9)
+    assert guest.line_is_quiet(1) and this_start_logged(guest, "No brightness") == []
+    guest.check("rm %s && mkdir -p %s && printf '[Service]\\nExecStart=\\nExecStart=/usr/sbin/"
+                "quorinDaemon --foreground --screen none\\n' > %sno-screen.conf && systemctl "
+                "daemon-reload && systemctl restart %s" % (STATE, NO_SCREEN, NO_SCREEN, UNIT))
+    assert guest.receive(5) == sim.STARTUP_COMMAND
 
 
 # --- guided calibration, as the panel mounted turned and 3 % off -----------
@@ -732,6 +777,88 @@ def test_calibration_on_x11_under_a_window_manager(guest):
                    % (guest.suite, " ".join("%d/%d" % p for p in CHECK_POINTS),
                       " ".join("%.2f/%.2f" % p for p in before), figures["refusal"],
                       refusal.strip().replace("\n", " /")))
+    guest.check("systemctl stop desktop xorg")
+
+
+# --- the backlight dark with the screen, on each desktop -------------------
+
+def commands_until_quiet(guest, quiet=1.5):
+    """The commands the line got until it stayed quiet this long."""
+    while select.select([guest.line], [], [], quiet)[0]:
+        guest.received += guest.line.recv(4096)
+    data, guest.received = guest.received, b""
+    return [data[at:at + 5] for at in range(0, len(data), 5)]
+
+
+def screen_followed(guest):
+    """Back to the package's own unit, which follows the guest's one
+    connected screen; a level asked for. Returns the screen's dpms file.
+    What the last desktop's end sent comes before the start-up command."""
+    guest.check("rm -rf %s && systemctl daemon-reload && systemctl restart %s" % (NO_SCREEN, UNIT))
+    for _ in range(8):
+        if guest.receive(5) == sim.STARTUP_COMMAND:
+            break
+    else:
+        raise AssertionError("no start-up command")
+    (followed,) = this_start_logged(guest, "Following the screen ")
+    guest.write("/tmp/backlight", "60\n")
+    assert guest.receive(5) == sim.brightness_command(18)
+    return "/sys/class/drm/%s/dpms" % followed.split()[-1]
+
+
+def blanked_and_back(guest, dpms, desktop, blank, wake):
+    """The screen blanked by `blank()`, woken by `wake()`: the line gets the
+    darkest level, then the one asked for; the time from the wake to it."""
+    blank()
+    guest.wait_shell("grep -qx Off " + dpms, timeout=60, what=desktop + " blanking the screen")
+    assert commands_until_quiet(guest)[-1:] == [DARK], desktop
+    woken = time.monotonic()
+    wake()
+    assert guest.receive(5, timeout=10) == sim.brightness_command(18), desktop
+    latency = time.monotonic() - woken
+    assert guest.read(dpms).strip() == "On" and commands_until_quiet(guest) == [], desktop
+    SUMMARY.append("backlight on %s under %s: %s on the line when blanked, %s %.2f s after "
+                   "the wake" % (guest.suite, desktop, DARK.hex(" ").upper(),
+                                 sim.brightness_command(18).hex(" ").upper(), latency))
+
+
+def tap(guest):
+    guest.sync_line()
+    for record in sim.encode_samples(sim.tap(2048, 2048)):
+        guest.send(record)
+
+
+def test_the_backlight_follows_the_screen_under_weston(guest):
+    dpms = screen_followed(guest)
+    guest.check("printf '[core]\\nidle-time=1\\n' > " + WESTON_INI)
+    display = wayland_display(guest)
+    socket = re.sub(r"XDG_RUNTIME_DIR=(\S+) WAYLAND_DISPLAY=(\S+)", r"\1/\2", display)
+    start_desktop(guest, SESSION % WESTON[guest.suite], socket)
+    blanked_and_back(guest, dpms, "weston (idle-time)", lambda: None, lambda: tap(guest))
+    guest.check("systemctl stop desktop")
+
+
+@pytest.mark.releases("trixie")
+def test_the_backlight_follows_the_screen_under_labwc(guest):
+    dpms = screen_followed(guest)
+    display = wayland_display(guest)
+    socket = re.sub(r"XDG_RUNTIME_DIR=(\S+) WAYLAND_DISPLAY=(\S+)", r"\1/\2", display)
+    start_desktop(guest, SESSION % "labwc", socket)
+    blanked_and_back(guest, dpms, "labwc (wlopm)",
+                     lambda: guest.check(as_user(display) + "wlopm --off '*'"),
+                     lambda: guest.check(as_user(display) + "wlopm --on '*'"))
+    guest.check("systemctl stop desktop")
+
+
+def test_the_backlight_follows_the_screen_under_x11(guest):
+    dpms = screen_followed(guest)
+    guest.check(XORG)
+    guest.wait_shell("[ -S /tmp/.X11-unix/X0 ]", timeout=60, what="Xorg")
+    guest.check(X_DESKTOP)
+    guest.wait_shell("pidof openbox", what="openbox")
+    blanked_and_back(guest, dpms, "X (xset dpms force off)",
+                     lambda: guest.check(as_user(X_DISPLAY) + "xset dpms force off"),
+                     lambda: tap(guest))
     guest.check("systemctl stop desktop xorg")
 
 
