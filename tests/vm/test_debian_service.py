@@ -235,35 +235,6 @@ def test_brightness_request_in_the_guest_reaches_the_line(guest):
     assert guest.receive(5) == b"\x1b@0Fi"
 
 
-# --- the brightness kept across restarts and reboots -------------------------
-
-STATE = "/var/lib/quorindaemon/brightness"
-DARK = sim.brightness_command(0)
-# The calibrations, from the reboot on, do not follow the screen: their
-# display servers' mode sets would come between their lines' commands.
-# The tests of the screen at the end take this away.
-NO_SCREEN = "/run/systemd/system/quorinDaemon.service.d/"
-
-
-def this_start_logged(guest, text):
-    """The daemon's log lines of its current start that contain `text`."""
-    started = guest.unit("InvocationID")["InvocationID"]
-    return [line for line in guest.journal("-u", UNIT, "_SYSTEMD_INVOCATION_ID=" + started)
-            .splitlines() if text in line]
-
-
-def test_the_level_asked_for_comes_back_after_a_restart_and_a_bad_state_file_is_said_once(guest):
-    assert guest.read(STATE) == "50\n"
-    for prepare, sent, why in (("true", b"\x1b@0Fi", None),
-                               ("echo garbage > " + STATE, b"", " holds no percentage from 0 to 100"),
-                               ("rm " + STATE, b"", ": No such file or directory")):
-        guest.check(prepare + " && systemctl restart " + UNIT)
-        assert guest.receive(5 + len(sent)) == sim.STARTUP_COMMAND + sent
-        assert guest.line_is_quiet(1)
-        assert this_start_logged(guest, "No brightness restored") == \
-            ([] if sent else ["No brightness restored: " + STATE + why])
-
-
 SCRAPE = "curl -sf http://127.0.0.1:9100/metrics"
 METRICS_FILE = "/var/lib/prometheus/node-exporter/quorin.prom"
 
@@ -293,6 +264,35 @@ def test_node_exporter_serves_the_metrics_and_the_records_rise(guest):
     SUMMARY.append("node-exporter on %s served, before:\n  %s\nand after 10 more records:\n  %s"
                    % (guest.suite, before.strip().replace("\n", "\n  "),
                       after.strip().replace("\n", "\n  ")))
+
+
+# --- the brightness kept across restarts and reboots -------------------------
+
+STATE = "/var/lib/quorindaemon/brightness"
+DARK = sim.brightness_command(0)
+# The calibrations, from the reboot on, do not follow the screen: their
+# display servers' mode sets would come between their lines' commands.
+# The tests of the screen at the end take this away.
+NO_SCREEN = "/run/systemd/system/quorinDaemon.service.d/"
+
+
+def this_start_logged(guest, text):
+    """The daemon's log lines of its current start that contain `text`."""
+    started = guest.unit("InvocationID")["InvocationID"]
+    return [line for line in guest.journal("-u", UNIT, "_SYSTEMD_INVOCATION_ID=" + started)
+            .splitlines() if text in line]
+
+
+def test_the_level_asked_for_comes_back_after_a_restart_and_a_bad_state_file_is_said_once(guest):
+    assert guest.read(STATE) == "50\n"
+    for prepare, sent, why in (("true", b"\x1b@0Fi", None),
+                               ("echo garbage > " + STATE, b"", " holds no percentage from 0 to 100"),
+                               ("rm " + STATE, b"", ": No such file or directory")):
+        guest.check(prepare + " && systemctl restart " + UNIT)
+        assert guest.receive(5 + len(sent)) == sim.STARTUP_COMMAND + sent
+        assert guest.line_is_quiet(1)
+        assert this_start_logged(guest, "No brightness restored") == \
+            ([] if sent else ["No brightness restored: " + STATE + why])
 
 
 def test_stop_is_the_orderly_stop(guest):
@@ -379,6 +379,8 @@ def test_on_a_usb_adapter_it_follows_the_adapter(guest):
 
 
 def test_a_level_asked_for_before_a_reboot(guest):
+    guest.check("systemctl start " + UNIT)
+    assert guest.receive(5) == sim.STARTUP_COMMAND
     guest.write("/tmp/backlight", "30\n")
     assert guest.receive(5) == sim.brightness_command(9)
     guest.wait_shell("grep -qx 30 " + STATE, what="the level kept")
