@@ -14,7 +14,6 @@ namespace quorin {
 namespace {
 
 constexpr const char* kStateFile = "/brightness";
-constexpr const char* kTemporarySuffix = ".tmp";
 // Longer than any percentage: a longer file is no level.
 constexpr std::size_t kLongestText = 8;
 
@@ -49,32 +48,29 @@ std::optional<int> parseKeptPercent(const std::string& text)
     return percent <= 100 ? std::optional<int>(percent) : std::nullopt;
 }
 
-BrightnessStore::BrightnessStore(const std::string& directory) : path(directory + kStateFile) {}
+BrightnessStore::BrightnessStore(const std::string& directory)
+    : file(directory + kStateFile, "Brightness not kept in", LOG_ERR, true)
+{
+}
 
 std::optional<int> BrightnessStore::load()
 {
+    const char* path = file.path().c_str();
     std::string text;
     if (!readText(path, text)) {
-        syslog(LOG_USER | LOG_NOTICE, "No brightness restored: %s: %m", path.c_str());
+        syslog(LOG_USER | LOG_NOTICE, "No brightness restored: %s: %m", path);
         return std::nullopt;
     }
     saved = parseKeptPercent(text);
     if (!saved)
         syslog(LOG_USER | LOG_NOTICE,
-               "No brightness restored: %s holds no percentage from 0 to 100", path.c_str());
+               "No brightness restored: %s holds no percentage from 0 to 100", path);
     return saved;
 }
 
 void BrightnessStore::save(int percent)
 {
-    if (saved == percent)
-        return;
-    const bool done =
-        replaceFileWhole(path, path + kTemporarySuffix, std::to_string(percent) + "\n", 0644, true);
-    if (!done && !failing)
-        syslog(LOG_USER | LOG_ERR, "Brightness not kept in %s: %m", path.c_str());
-    failing = !done;
-    if (done)
+    if (saved != percent && file.replace(std::to_string(percent) + "\n"))
         saved = percent;
 }
 

@@ -3,6 +3,8 @@
 #include <optional>
 #include <string>
 
+#include "daemon/files/whole_file.h"
+
 namespace quorin {
 
 // Where the service keeps its state when systemd names none
@@ -25,9 +27,8 @@ public:
     void save(int percent);
 
 private:
-    const std::string path;
+    WholeFile file;
     std::optional<int> saved;
-    bool failing = false;
 };
 
 // "50\n" (the newline may be missing) is 50; anything but a percentage

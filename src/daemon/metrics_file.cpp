@@ -13,22 +13,19 @@ namespace {
 
 constexpr std::chrono::seconds kLeastInterval{1};
 
-// The collector reads only *.prom files: the temporary name is never
-// scraped.
-constexpr const char* kTemporarySuffix = ".tmp";
-
 }  // namespace
 
+// The collector reads only *.prom files: the temporary name is never
+// scraped.
 MetricsFile::MetricsFile(std::string path)
-    : path(std::move(path)),
-      temporary(this->path + kTemporarySuffix)
+    : file(std::move(path), "Metrics not written to", LOG_NOTICE, false)
 {
 }
 
 MetricsFile::~MetricsFile()
 {
     if (!written.empty())
-        unlink(path.c_str());
+        unlink(file.path().c_str());
 }
 
 void MetricsFile::update(const std::string& text, Clock::time_point now)
@@ -36,11 +33,7 @@ void MetricsFile::update(const std::string& text, Clock::time_point now)
     if (text == written || (lastWrite && now - *lastWrite < kLeastInterval))
         return;
     lastWrite = now;
-    const bool done = replaceFileWhole(path, temporary, text, 0644, false);
-    if (!done && !failing)
-        syslog(LOG_USER | LOG_NOTICE, "Metrics not written to %s: %m", path.c_str());
-    failing = !done;
-    if (done)
+    if (file.replace(text))
         written = text;
 }
 

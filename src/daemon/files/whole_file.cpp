@@ -1,9 +1,11 @@
 #include "daemon/files/whole_file.h"
 
 #include <fcntl.h>
+#include <syslog.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <utility>
 
 namespace quorin {
 
@@ -58,6 +60,24 @@ bool replaceFileWhole(const std::string& path, const std::string& temporary,
     unlink(temporary.c_str());
     errno = error;
     return false;
+}
+
+WholeFile::WholeFile(std::string path, const char* failure, int priority, bool durable)
+    : named(std::move(path)),
+      temporary(named + ".tmp"),
+      failure(failure),
+      priority(priority),
+      durable(durable)
+{
+}
+
+bool WholeFile::replace(const std::string& text)
+{
+    const bool done = replaceFileWhole(named, temporary, text, 0644, durable);
+    if (!done && !failing)
+        syslog(LOG_USER | priority, "%s %s: %m", failure, named.c_str());
+    failing = !done;
+    return done;
 }
 
 }  // namespace quorin

@@ -15,4 +15,23 @@ namespace quorin {
 bool replaceFileWhole(const std::string& path, const std::string& temporary,
                       const std::string& text, mode_t mode, bool durable);
 
+// A file of mode 0644 that the daemon replaces whole, again and again,
+// through `path` + ".tmp". A failure is logged once for each run of
+// failures, at this priority, as "<failure> <path>: <reason>".
+class WholeFile {
+public:
+    WholeFile(std::string path, const char* failure, int priority, bool durable);
+
+    bool replace(const std::string& text);
+    const std::string& path() const { return named; }
+
+private:
+    const std::string named;
+    const std::string temporary;
+    const char* const failure;
+    const int priority;
+    const bool durable;
+    bool failing = false;
+};
+
 }  // namespace quorin
