@@ -293,6 +293,8 @@ def test_the_level_asked_for_comes_back_after_a_restart_and_a_bad_state_file_is_
         assert guest.line_is_quiet(1)
         assert this_start_logged(guest, "No brightness restored") == \
             ([] if sent else ["No brightness restored: " + STATE + why])
+        SUMMARY.append("kept level on %s, %s and restart: the line got %s" % (
+            guest.suite, prepare, (sim.STARTUP_COMMAND + sent).hex(" ").upper()))
 
 
 def test_stop_is_the_orderly_stop(guest):
@@ -399,6 +401,8 @@ def test_an_enabled_unit_starts_at_boot_once_uinput_is_loaded(guest):
 def test_after_the_reboot_the_kept_level_came_right_after_the_start_up_command(guest):
     assert guest.receive(5) == sim.brightness_command(9)
     assert guest.line_is_quiet(1) and this_start_logged(guest, "No brightness") == []
+    SUMMARY.append("kept level on %s, reboot: the line got %s" % (
+        guest.suite, (sim.STARTUP_COMMAND + sim.brightness_command(9)).hex(" ").upper()))
     guest.check("rm %s && mkdir -p %s && printf '[Service]\\nExecStart=\\nExecStart=/usr/sbin/"
                 "quorinDaemon --foreground --screen none\\n' > %sno-screen.conf && systemctl "
                 "daemon-reload && systemctl restart %s" % (STATE, NO_SCREEN, NO_SCREEN, UNIT))
