@@ -1,10 +1,9 @@
-// The service's backlight: which screen it follows, how a screen's reads
-// become changes, which level each change sends, and the kept level's
-// file.
+// The service's backlight: how a screen's reads become changes, which
+// level each change sends, and the kept level's file. Which screen is
+// followed, and what is logged, the system tests show.
 #include <gtest/gtest.h>
 
 #include <optional>
-#include <vector>
 
 #include "backlight/backlight_levels.h"
 #include "backlight/brightness_store.h"
@@ -35,31 +34,6 @@ TEST(ScreenPower, OnlyConnectorsAreTakenFromTheDirectory)
         EXPECT_FALSE(isConnectorName(name)) << name;
 }
 
-TEST(ScreenChoice, TheOneConnectedIsFollowedNoneIsWaitedForSeveralAreNamed)
-{
-    const ScreenChoice one = chooseScreen(
-        {{"card0-DP-1", false}, {"card0-HDMI-A-1", true}, {"card0-Writeback-1", false}});
-    EXPECT_EQ(one.name, "card0-HDMI-A-1");
-    EXPECT_FALSE(one.lookAgain);
-    EXPECT_EQ(one.message, "Following the screen card0-HDMI-A-1");
-
-    for (const std::vector<Connector>& nothing :
-         {std::vector<Connector>{}, std::vector<Connector>{{"card0-DP-1", false}}}) {
-        const ScreenChoice none = chooseScreen(nothing);
-        EXPECT_EQ(none.name, "");
-        EXPECT_TRUE(none.lookAgain);
-        EXPECT_EQ(none.message,
-                  "Screen not followed: none connected yet; the first one connected will be");
-    }
-
-    const ScreenChoice two = chooseScreen({{"card0-DP-1", true}, {"card1-HDMI-A-1", true}});
-    EXPECT_EQ(two.name, "");
-    EXPECT_FALSE(two.lookAgain);
-    EXPECT_EQ(two.message,
-              "Screen not followed: 2 connected (card0-DP-1, card1-HDMI-A-1); name one with "
-              "--screen");
-}
-
 TEST(ScreenPowerFilter, OnAtOnceOffOnlyWhenReadTwiceAndReadMoreOftenWhileDark)
 {
     ScreenPowerFilter filter;
@@ -85,39 +59,28 @@ TEST(ScreenPowerFilter, OnAtOnceOffOnlyWhenReadTwiceAndReadMoreOftenWhileDark)
 TEST(BacklightLevels, DarkWithTheScreenBackAtTheLevelAskedForAndNothingTwice)
 {
     BacklightLevels levels(12);
-    EXPECT_EQ(levels.screen(true), 12);  // kept from the run before
-    levels.sent(12);
+    const auto sent = [&levels](std::optional<int> level) {
+        if (level)
+            levels.sent(*level);
+        return level;
+    };
+    EXPECT_EQ(sent(levels.screen(true)), 12);  // kept from the run before
     EXPECT_EQ(levels.screen(true), nullopt);
-    EXPECT_EQ(levels.request(15), 15);
-    levels.sent(15);
+    EXPECT_EQ(sent(levels.request(15)), 15);
     EXPECT_EQ(levels.request(15), 15);  // a changed text that gives the same level
-    EXPECT_EQ(levels.screen(false), 0);
-    levels.sent(0);
-    EXPECT_EQ(levels.screen(false), nullopt);
+    EXPECT_EQ(sent(levels.screen(false)), 0);
     EXPECT_EQ(levels.request(20), nullopt);  // kept for the screen's return
-    EXPECT_EQ(levels.wanted(), 20);
-    EXPECT_EQ(levels.screen(true), 20);
-    levels.sent(20);
-    EXPECT_EQ(levels.request(0), 0);
-    levels.sent(0);
+    EXPECT_EQ(sent(levels.screen(true)), 20);
+    EXPECT_EQ(sent(levels.request(0)), 0);
     EXPECT_EQ(levels.screen(false), nullopt);  // dark already
     EXPECT_EQ(levels.screen(true), nullopt);
-}
 
-TEST(BacklightLevels, WithNothingAskedTheStartSendsNothingAndAReturnLightsItFully)
-{
-    BacklightLevels levels(nullopt);
-    EXPECT_EQ(levels.screen(true), nullopt);
-    EXPECT_EQ(levels.screen(false), 0);
-    EXPECT_EQ(levels.screen(true), nullopt);  // the darkening was never sent
-    EXPECT_EQ(levels.screen(false), 0);
-    levels.sent(0);
-    EXPECT_EQ(levels.screen(true), 31);
-
-    BacklightLevels darkAtStart(9);
-    EXPECT_EQ(darkAtStart.screen(false), 0);
-    darkAtStart.sent(0);
-    EXPECT_EQ(darkAtStart.screen(true), 9);
+    // Nothing asked for: nothing at the start, full light after a darkening.
+    BacklightLevels unasked(nullopt);
+    EXPECT_EQ(unasked.screen(true), nullopt);
+    EXPECT_EQ(unasked.screen(false), 0);
+    unasked.sent(0);
+    EXPECT_EQ(unasked.screen(true), 31);
 }
 
 TEST(KeptPercent, OnlyAPercentageWithAtMostANewline)

@@ -834,38 +834,39 @@ def tap(guest):
         guest.send(record)
 
 
-def test_the_backlight_follows_the_screen_under_weston(guest):
-    dpms = screen_followed(guest)
+def weston(guest, display):
     guest.check("printf '[core]\\nidle-time=1\\n' > " + WESTON_INI)
-    display = wayland_display(guest)
-    socket = re.sub(r"XDG_RUNTIME_DIR=(\S+) WAYLAND_DISPLAY=(\S+)", r"\1/\2", display)
-    start_desktop(guest, SESSION % WESTON[guest.suite], socket)
-    blanked_and_back(guest, dpms, "weston (idle-time)", lambda: None, lambda: tap(guest))
-    guest.check("systemctl stop desktop")
+    start_desktop(guest, SESSION % WESTON[guest.suite], wayland_socket(display))
+    return lambda: None, lambda: tap(guest)
 
 
-@pytest.mark.releases("trixie")
-def test_the_backlight_follows_the_screen_under_labwc(guest):
-    dpms = screen_followed(guest)
-    display = wayland_display(guest)
-    socket = re.sub(r"XDG_RUNTIME_DIR=(\S+) WAYLAND_DISPLAY=(\S+)", r"\1/\2", display)
-    start_desktop(guest, SESSION % "labwc", socket)
-    blanked_and_back(guest, dpms, "labwc (wlopm)",
-                     lambda: guest.check(as_user(display) + "wlopm --off '*'"),
-                     lambda: guest.check(as_user(display) + "wlopm --on '*'"))
-    guest.check("systemctl stop desktop")
+def labwc(guest, display):
+    start_desktop(guest, SESSION % "labwc", wayland_socket(display))
+    return (lambda: guest.check(as_user(display) + "wlopm --off '*'"),
+            lambda: guest.check(as_user(display) + "wlopm --on '*'"))
 
 
-def test_the_backlight_follows_the_screen_under_x11(guest):
-    dpms = screen_followed(guest)
+def x11(guest, _):
     guest.check(XORG)
     guest.wait_shell("[ -S /tmp/.X11-unix/X0 ]", timeout=60, what="Xorg")
     guest.check(X_DESKTOP)
     guest.wait_shell("pidof openbox", what="openbox")
-    blanked_and_back(guest, dpms, "X (xset dpms force off)",
-                     lambda: guest.check(as_user(X_DISPLAY) + "xset dpms force off"),
-                     lambda: tap(guest))
-    guest.check("systemctl stop desktop xorg")
+    return lambda: guest.check(as_user(X_DISPLAY) + "xset dpms force off"), lambda: tap(guest)
+
+
+def wayland_socket(display):
+    return re.sub(r"XDG_RUNTIME_DIR=(\S+) WAYLAND_DISPLAY=(\S+)", r"\1/\2", display)
+
+
+@pytest.mark.parametrize("desktop,name", [
+    (weston, "weston (idle-time)"),
+    pytest.param(labwc, "labwc (wlopm)", marks=pytest.mark.releases("trixie")),
+    (x11, "X (xset dpms force off)")])
+def test_the_backlight_follows_the_screen(guest, desktop, name):
+    """Each desktop as it blanks the screen; each woken as users do."""
+    dpms = screen_followed(guest)
+    blanked_and_back(guest, dpms, name, *desktop(guest, wayland_display(guest)))
+    guest.check("systemctl stop desktop xorg; true")
 
 
 def test_purge_leaves_no_file_of_the_package(guest):
