@@ -5,7 +5,8 @@ kernel, systemd and libraries.
 
 One guest serves the module and its tests run in file order on it, as an
 administrator would go: install, start, use, stop, restart, lose the
-daemon, move it to a USB adapter, enable it and reboot, purge. The host
+daemon, move it to a USB adapter, enable it and reboot, calibrate, see
+the backlight follow the screen, purge. The host
 plays the controller on the guest's /dev/ttyS0 and on the adapter's line.
 """
 import os
