@@ -41,14 +41,15 @@ void QuorinDaemon::backlightLoop()
     std::memset(backlightLast, 0, sizeof backlightLast);
     std::optional<ControlFileWatch> watch;
     if (service) {
-        watch.emplace(backlightFd, controlOpenError, service->stopFd);
+        watch.emplace(backlightFd, controlOpenError, service->stopFd, service->screenFd);
         restoreBrightness();
     }
     pollingStarted.set_value();
     try {
         while (backlightTurn(watch ? &*watch : nullptr)) {
+            backlightAsleep.store(watch.has_value(), std::memory_order_relaxed);
             if (watch)
-                watch->wait(idleTurn());
+                watch->wait();
             else
                 usleep(kControlPollPause);
         }
@@ -66,6 +67,7 @@ bool QuorinDaemon::backlightTurn(ControlFileWatch* watch)
 {
     boost::this_thread::interruption_point();
     backlightTurnCount.fetch_add(1, std::memory_order_relaxed);  // proof of life for the watchdog
+    backlightAsleep.store(false, std::memory_order_relaxed);
     if (stopSignalReceived())
         return false;
     try {
@@ -83,7 +85,7 @@ bool QuorinDaemon::backlightTurn(ControlFileWatch* watch)
         case ControlAction::none:
             break;
         }
-        if (screen)
+        if (levels)
             followScreen();
     } catch (const std::exception& error) {
         reportException(error);

@@ -56,9 +56,10 @@ int millisecondsUntil(Clock::time_point deadline)
 
 }  // namespace
 
-ControlFileWatch::ControlFileWatch(int controlFd, int openError, int stopFd)
+ControlFileWatch::ControlFileWatch(int controlFd, int openError, int stopFd, int screenFd)
     : inotifyFd(watchingInotify(controlFd, openError, fileWatch)),
-      stopFd(stopFd)
+      stopFd(stopFd),
+      screenFd(screenFd)
 {
     if (inotifyFd < 0) {
         syslog(LOG_USER | LOG_ERR, "Control file not watched: %m; polling it every 1400 us");
@@ -88,19 +89,19 @@ void ControlFileWatch::follow(int controlFd)
 // made while it reads wakes the next turn. Files of other names made in
 // the directory do not end the sleep. A poll that fails for another
 // reason than a signal pauses as the plain daemon does, rather than spin.
-void ControlFileWatch::wait(std::chrono::milliseconds idleTurn)
+void ControlFileWatch::wait()
 {
     if (inotifyFd < 0) {
         usleep(kControlPollPause);
         return;
     }
-    const Clock::time_point deadline = Clock::now() + idleTurn;
+    const Clock::time_point deadline = Clock::now() + kBacklightIdleTurn;
     for (;;) {
-        pollfd ready[2] = {{inotifyFd, POLLIN, 0}, {stopFd, POLLIN, 0}};
-        const int count = poll(ready, 2, millisecondsUntil(deadline));
+        pollfd ready[3] = {{inotifyFd, POLLIN, 0}, {stopFd, POLLIN, 0}, {screenFd, POLLIN, 0}};
+        const int count = poll(ready, 3, millisecondsUntil(deadline));
         if (count < 0 && errno != EINTR)
             usleep(kControlPollPause);
-        if (takeEvents() || count <= 0 || ready[1].revents != 0)
+        if (takeEvents() || count <= 0 || ready[1].revents != 0 || ready[2].revents != 0)
             return;
     }
 }

@@ -8,8 +8,8 @@
 
 namespace quorin {
 
-// The screen whose power the service's backlight follows, read on the
-// backlight thread when due. The first check chooses it and logs which,
+// The screen whose power the service's backlight follows, read by the
+// service monitor when due. The first check chooses it and logs which,
 // or why none. A screen whose state cannot be read counts as on, so that
 // a panel is never left dark for want of a file; that is logged once for
 // each run of failures.

@@ -36,7 +36,7 @@ std::optional<bool> ScreenPowerFilter::take(ScreenPower power)
 
 std::chrono::milliseconds ScreenPowerFilter::nextRead() const
 {
-    return offOnce || !state ? kScreenReadWhileOff : kScreenReadWhileOn;
+    return (offOnce || !state) ? kScreenReadWhileOff : kScreenReadWhileOn;
 }
 
 }  // namespace quorin

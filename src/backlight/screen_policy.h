@@ -23,7 +23,9 @@ ScreenChoice chooseScreen(const std::vector<Connector>& connectors);
 
 // How often the screen is read: often enough while it is dark that the
 // backlight is lit again within 0.3 s of its return (less a command's
-// time on the line), and at the watchdog's turn while it is lit.
+// time on the line), and twice a second while it is lit. With the
+// service's tick once a second, that is at most about five wake-ups a
+// second.
 constexpr std::chrono::milliseconds kScreenReadWhileOff{270};
 constexpr std::chrono::milliseconds kScreenReadWhileOn{500};
 

@@ -71,6 +71,7 @@ std::vector<Connector> listConnectors()
     DIR* directory = opendir(kDrmClassDirectory);
     if (!directory)
         return found;
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): the stream is this thread's own
     while (const dirent* entry = readdir(directory)) {
         char status[kSmallText];
         const std::string name = entry->d_name;

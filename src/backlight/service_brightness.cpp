@@ -1,52 +1,49 @@
-#include <algorithm>
+#include <unistd.h>
+
+#include <cstdint>
 #include <exception>
 
 #include "backlight/brightness_request.h"
 #include "daemon/failure.h"
 #include "daemon/quorin_daemon.h"
-#include "daemon/service_monitor.h"
 
 namespace quorin {
 
 // At the start, before any request can be read: the level kept from the
-// last run, or the darkest where the screen is off. A line that fails
-// here is reported as in a turn, and the loop starts all the same.
+// last run. The screen counts as on until the monitor reads it off. A
+// line that fails here is reported as in a turn, and the loop starts all
+// the same.
 void QuorinDaemon::restoreBrightness()
 {
-    screen.emplace(service->screen);
     store.emplace(service->stateDirectory);
     const std::optional<int> kept = store->load();
     levels.emplace(kept ? std::optional<int>(brightnessLevel(*kept)) : std::nullopt);
     levelWanted.store(levels->wanted().value_or(-1), std::memory_order_relaxed);
     try {
-        followScreen(true);
+        sendLevel(levels->screen(true));
     } catch (const std::exception& error) {
         reportException(error);
     }
 }
 
-// Until a screen is followed and read off, the backlight is as if it
-// were on.
-void QuorinDaemon::followScreen(bool atStart)
+// The state is stored before the descriptor is made readable, and the
+// descriptor emptied before the state is read: a change is never missed,
+// and changes that come together end in the last.
+void QuorinDaemon::screenChanged(bool on)
 {
-    const std::optional<bool> change = screen->check(ScreenFollow::Clock::now());
-    const std::optional<bool> on = screen->on();
-    screenOn.store(on ? static_cast<int>(*on) : -1, std::memory_order_relaxed);
-    if (change || atStart)
-        sendLevel(levels->screen(change.value_or(true)));
+    screenOn.store(on, std::memory_order_release);
+    const std::uint64_t one = 1;
+    if (write(service->screenFd, &one, sizeof one) < 0) {
+        // Full only after 2^64 - 1 changes unread: the loop reads it.
+    }
 }
 
-// The watchdog's turn, or sooner when the screen is due to be read.
-std::chrono::milliseconds QuorinDaemon::idleTurn() const
+void QuorinDaemon::followScreen()
 {
-    using std::chrono::milliseconds;
-    const milliseconds turn =
-        std::chrono::ceil<milliseconds>(backlightIdleTurn(service->watchdogInterval));
-    const std::optional<ScreenFollow::Clock::time_point> due = screen->nextCheck();
-    if (!due)
-        return turn;
-    const milliseconds left = std::chrono::ceil<milliseconds>(*due - ScreenFollow::Clock::now());
-    return std::clamp(left, milliseconds(0), turn);
+    std::uint64_t changes = 0;
+    if (read(service->screenFd, &changes, sizeof changes) <= 0)
+        return;
+    sendLevel(levels->screen(screenOn.load(std::memory_order_acquire)));
 }
 
 }  // namespace quorin

@@ -17,7 +17,6 @@
 #include "backlight/backlight_levels.h"
 #include "backlight/brightness_store.h"
 #include "backlight/control_file_open.h"
-#include "backlight/screen_follow.h"
 #include "daemon/status_line.h"
 #include "daemon/text_buffer.h"
 #include "touch/bad_record_log.h"
@@ -29,14 +28,14 @@ class ControlFileWatch;
 
 // What the service mode changes in the object: a stop signal (readable
 // stopFd) gives up a command the line holds back and wakes the backlight
-// loop, which sleeps until the control file changes but still turns often
-// enough for the watchdog and to follow the screen; unsent output is
-// discarded at the stop. The last request is kept in the state directory
-// and sent again at the next start.
+// loop, which sleeps until the control file changes or the screen it
+// follows does (screenFd, made readable by the service monitor); unsent
+// output is discarded at the stop. The last request is kept in the state
+// directory and sent again at the next start.
 struct ServiceMode {
     int stopFd = -1;
+    int screenFd = -1;
     std::chrono::microseconds watchdogInterval{0};
-    std::string screen;  // as --screen gives it: empty for the one connected
     std::string stateDirectory = kDefaultStateDirectory;
 };
 
@@ -71,6 +70,11 @@ public:
     {
         return backlightTurnCount.load(std::memory_order_relaxed);
     }
+    // Sleeping until something changes is as alive as turning.
+    bool backlightWaiting() const { return backlightAsleep.load(std::memory_order_relaxed); }
+    // The screen the backlight follows went off or came back: from the
+    // service monitor's thread.
+    void screenChanged(bool on);
 
 private:
     void configureSerialLine();
@@ -89,8 +93,7 @@ private:
     void readControlText();
     void applyBrightnessRequest();
     void restoreBrightness();
-    void followScreen(bool atStart = false);
-    std::chrono::milliseconds idleTurn() const;
+    void followScreen();
     void sendLevel(std::optional<int> level);
     bool sendBrightnessCommand();
     void closeControlFile();
@@ -117,16 +120,16 @@ private:
     std::uint64_t recordsDecoded = 0;
 
     // The service mode's, for the backlight thread once construction is over.
-    std::optional<ScreenFollow> screen;
     std::optional<BrightnessStore> store;
     std::optional<BacklightLevels> levels;
 
     std::promise<void> pollingStarted;
     // Written by the backlight thread, read by the service monitor.
     std::atomic<std::uint64_t> backlightTurnCount{0};
+    std::atomic<bool> backlightAsleep{false};
     std::atomic<int> levelSent{-1};
     std::atomic<int> levelWanted{-1};
-    std::atomic<int> screenOn{-1};  // -1 while no screen is followed
+    std::atomic<bool> screenOn{true};  // written by the service monitor
     std::atomic<std::uint64_t> commandsSent{0};
     std::atomic<std::uint64_t> commandsGivenUp{0};
 

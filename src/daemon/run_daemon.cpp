@@ -1,6 +1,11 @@
 #include "daemon/run_daemon.h"
 
+#include <sys/eventfd.h>
 #include <syslog.h>
+
+#include <boost/system/system_error.hpp>
+
+#include <cerrno>
 
 #include <exception>
 #include <iostream>
@@ -29,11 +34,15 @@ bool leaveTerminal(bool foreground)
     return foreground ? stayInForeground() : detachFromTerminal();
 }
 
-// Before the object: a stop signal must reach the start-up command.
-ServiceMode enterServiceMode(const Options& options)
+// Before the object: a stop signal must reach the start-up command. The
+// screen's descriptor lives as long as the process, as the stop's does.
+ServiceMode enterServiceMode()
 {
     installStopSignalHandlers();
-    return ServiceMode{stopSignalDescriptor(), serviceWatchdogInterval(), options.screen,
+    const int screenFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (screenFd < 0)
+        throw boost::system::system_error(errno, boost::system::system_category(), "eventfd");
+    return ServiceMode{stopSignalDescriptor(), screenFd, serviceWatchdogInterval(),
                        serviceStateDirectory(kDefaultStateDirectory)};
 }
 
@@ -56,14 +65,15 @@ int runDaemon(const Options& options)
     try {
         std::optional<ServiceMode> service;
         if (options.foreground)
-            service = enterServiceMode(options);
+            service = enterServiceMode();
         QuorinDaemon daemon(options.device.c_str(), service);
         if (!leaveTerminal(options.foreground))
             return 1;
         announceStart();
         std::optional<ServiceMonitor> monitor;
         if (service)
-            monitor.emplace(daemon, options.device, service->watchdogInterval, options.metricsFile);
+            monitor.emplace(daemon, options.device, service->watchdogInterval, options.metricsFile,
+                            options.screen);
         WorkerThreads workers(daemon);
         daemon.waitUntilPolling();
         tellServiceManager(service, "READY=1");

@@ -34,8 +34,10 @@ std::chrono::microseconds serviceWatchdogInterval()
 // service's own.
 std::string serviceStateDirectory(const std::string& fallback)
 {
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): read before any thread starts
     const char* named = std::getenv("STATE_DIRECTORY");
-    const std::string first = named ? std::string(named).substr(0, std::string(named).find(':')) : "";
+    const std::string directories = named ? named : "";
+    const std::string first = directories.substr(0, directories.find(':'));
     return first.empty() || first[0] != '/' ? fallback : first;
 }
 

@@ -66,8 +66,6 @@ Health QuorinDaemon::health() const
     health.lineFailing = serialReadFailing;
     health.brightnessLevel = levelSent.load(std::memory_order_relaxed);
     health.brightnessWanted = levelWanted.load(std::memory_order_relaxed);
-    if (const int on = screenOn.load(std::memory_order_relaxed); on >= 0)
-        health.screenOn = on == 1;
     health.commandsSent = commandsSent.load(std::memory_order_relaxed);
     health.commandsGivenUp = commandsGivenUp.load(std::memory_order_relaxed);
     return health;

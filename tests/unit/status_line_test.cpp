@@ -72,10 +72,6 @@ TEST(StatusLine, TicksEachSecondOrTwicePerWatchdogInterval)
     EXPECT_EQ(monitorPeriod(microseconds(0)), seconds(1));
     EXPECT_EQ(monitorPeriod(seconds(5)), seconds(1));
     EXPECT_EQ(monitorPeriod(microseconds(1200000)), microseconds(600000));
-    // The backlight loop turns twice per tick while a watchdog wants it.
-    EXPECT_EQ(backlightIdleTurn(microseconds(0)), std::chrono::minutes(1));
-    EXPECT_EQ(backlightIdleTurn(seconds(5)), std::chrono::milliseconds(500));
-    EXPECT_EQ(backlightIdleTurn(microseconds(400000)), std::chrono::milliseconds(100));
 }
 
 }  // namespace
