@@ -93,7 +93,11 @@ ScreenPower readScreenPower(const std::string& connector, int& error)
         error = errno;
         return ScreenPower::unclear;
     }
-    // Not every driver has it: the dpms file alone then decides.
+    // Read only while the screen is lit, the one state it can change, so
+    // that a dark screen costs one read; not every driver has it.
+    const ScreenPower byDpms = parseScreenPower(dpms, nullptr);
+    if (byDpms != ScreenPower::on)
+        return byDpms;
     const bool hasEnabled = readSmallFile(screenFile(connector, "enabled"), enabled);
     return parseScreenPower(dpms, hasEnabled ? enabled : nullptr);
 }

@@ -60,14 +60,17 @@ void ServiceMonitor::arm()
     timer.async_wait([this](const boost::system::error_code& error) { wake(error); });
 }
 
-// Cancelled only when the daemon is torn down.
+// Cancelled only when the daemon is torn down. A tick that would need a
+// wake-up of its own before the screen's next read comes early, with
+// this one.
 void ServiceMonitor::wake(const boost::system::error_code& error)
 {
     if (error)
         return;
     const Clock::time_point now = Clock::now();
     followScreen(now);
-    if (now >= nextTick)
+    const std::optional<Clock::time_point> read = screen.nextCheck();
+    if (now >= nextTick || (read && *read > nextTick))
         tick(now);
     arm();
 }
