@@ -19,10 +19,9 @@ std::optional<int> BacklightLevels::screen(bool on)
     if (screenOn == on)
         return std::nullopt;
     screenOn = on;
-    std::optional<int> target = 0;
-    if (on)
-        target = wantedLevel ? wantedLevel : inForce ? std::optional<int>(kBrightnessLevelMax)
-                                                     : std::nullopt;
+    std::optional<int> target = on ? wantedLevel : 0;
+    if (on && !target && inForce)
+        target = kBrightnessLevelMax;
     if (!target || inForce == target)
         return std::nullopt;
     return target;

@@ -39,7 +39,7 @@ bool readText(const std::string& path, std::string& text)
 std::optional<int> parseKeptPercent(const std::string& text)
 {
     std::size_t digits = 0;
-    while (digits < text.size() && std::isdigit(static_cast<unsigned char>(text[digits])))
+    while (digits < text.size() && std::isdigit(static_cast<unsigned char>(text[digits])) != 0)
         ++digits;
     const std::string rest = text.substr(digits);
     if (digits == 0 || digits > 3 || !(rest.empty() || rest == "\n"))

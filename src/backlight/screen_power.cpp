@@ -55,7 +55,7 @@ bool isConnectorName(const std::string& name)
     if (name.compare(0, 4, "card") != 0)
         return false;
     std::size_t at = 4;
-    while (at < name.size() && std::isdigit(static_cast<unsigned char>(name[at])))
+    while (at < name.size() && std::isdigit(static_cast<unsigned char>(name[at])) != 0)
         ++at;
     return at > 4 && at + 1 < name.size() && name[at] == '-';
 }

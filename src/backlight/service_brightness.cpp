@@ -6,6 +6,7 @@
 #include "backlight/brightness_request.h"
 #include "daemon/failure.h"
 #include "daemon/quorin_daemon.h"
+#include "daemon/service_notify.h"
 
 namespace quorin {
 
@@ -15,7 +16,7 @@ namespace quorin {
 // the same.
 void QuorinDaemon::restoreBrightness()
 {
-    store.emplace(service->stateDirectory);
+    store.emplace(serviceStateDirectory(kDefaultStateDirectory));
     const std::optional<int> kept = store->load();
     levels.emplace(kept ? std::optional<int>(brightnessLevel(*kept)) : std::nullopt);
     levelWanted.store(levels->wanted().value_or(-1), std::memory_order_relaxed);

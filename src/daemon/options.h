@@ -20,7 +20,7 @@ struct Options {
     // The service mode's: the screen the backlight follows, as named in
     // /sys/class/drm; empty for the one connected, "none" for none.
     std::string screen;
-    std::string error;                              // for usageError: what was wrong
+    std::string error;  // for usageError: what was wrong
 };
 
 // The arguments after the program name. Long options take their value as

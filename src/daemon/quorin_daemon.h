@@ -12,7 +12,6 @@
 #include <cstdint>
 #include <future>
 #include <optional>
-#include <string>
 
 #include "backlight/backlight_levels.h"
 #include "backlight/brightness_store.h"
@@ -36,7 +35,6 @@ struct ServiceMode {
     int stopFd = -1;
     int screenFd = -1;
     std::chrono::microseconds watchdogInterval{0};
-    std::string stateDirectory = kDefaultStateDirectory;
 };
 
 // The whole daemon: the serial link, the frame buffer, the virtual touch

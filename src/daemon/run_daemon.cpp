@@ -42,8 +42,7 @@ ServiceMode enterServiceMode()
     const int screenFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (screenFd < 0)
         throw boost::system::system_error(errno, boost::system::system_category(), "eventfd");
-    return ServiceMode{stopSignalDescriptor(), screenFd, serviceWatchdogInterval(),
-                       serviceStateDirectory(kDefaultStateDirectory)};
+    return ServiceMode{stopSignalDescriptor(), screenFd, serviceWatchdogInterval()};
 }
 
 // Only a service manager that started the service mode is told anything:

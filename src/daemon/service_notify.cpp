@@ -34,7 +34,7 @@ std::chrono::microseconds serviceWatchdogInterval()
 // service's own.
 std::string serviceStateDirectory(const std::string& fallback)
 {
-    // NOLINTNEXTLINE(concurrency-mt-unsafe): read before any thread starts
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): the daemon never changes its environment
     const char* named = std::getenv("STATE_DIRECTORY");
     const std::string directories = named ? named : "";
     const std::string first = directories.substr(0, directories.find(':'));

@@ -75,7 +75,8 @@ TEST(Options, BadCommandLinesSayWhatIsWrong)
         {{"-f", "--screen="}, "the screen's name is empty"},
         {{"-f", "--screen", "../card0-DP-1"},
          "the screen is named as in /sys/class/drm, such as card0-HDMI-A-1"},
-        {{"-f", "--screen", ".."}, "the screen is named as in /sys/class/drm, such as card0-HDMI-A-1"},
+        {{"-f", "--screen", ".."},
+         "the screen is named as in /sys/class/drm, such as card0-HDMI-A-1"},
     };
     for (const auto& bad : cases) {
         const Options options = parseOptions(bad.arguments);

@@ -88,8 +88,8 @@ TEST(KeptPercent, OnlyAPercentageWithAtMostANewline)
     EXPECT_EQ(parseKeptPercent("50\n"), 50);
     EXPECT_EQ(parseKeptPercent("0"), 0);
     EXPECT_EQ(parseKeptPercent("100\n"), 100);
-    for (const char* bad : {"", "\n", "101\n", "1000", "-5\n", " 50\n", "50 \n", "50\n\n", "5x",
-                            "exit\n"})
+    for (const char* bad :
+         {"", "\n", "101\n", "1000", "-5\n", " 50\n", "50 \n", "50\n\n", "5x", "exit\n"})
         EXPECT_EQ(parseKeptPercent(bad), nullopt) << bad;
 }
 
