@@ -47,14 +47,21 @@ void ScreenFollow::choose()
     if (option == "none")
         return;
     if (!option.empty()) {
-        name = option;
+        follow(option);
         syslog(LOG_USER | LOG_INFO, "Following the screen %s", name.c_str());
         return;
     }
     const ScreenChoice choice = chooseScreen(listConnectors());
     syslog(LOG_USER | (choice.name.empty() ? LOG_NOTICE : LOG_INFO), "%s", choice.message.c_str());
-    name = choice.name;
+    follow(choice.name);
     looking = choice.lookAgain;
+}
+
+void ScreenFollow::follow(const std::string& connector)
+{
+    name = connector;
+    if (!name.empty())
+        files.emplace(name);
 }
 
 // Said once: the start said that none was connected.
@@ -64,14 +71,14 @@ void ScreenFollow::lookAgain()
     if (choice.lookAgain)
         return;
     looking = false;
-    name = choice.name;
+    follow(choice.name);
     syslog(LOG_USER | (name.empty() ? LOG_NOTICE : LOG_INFO), "%s", choice.message.c_str());
 }
 
 ScreenPower ScreenFollow::read()
 {
     int error = 0;
-    const ScreenPower power = readScreenPower(name, error);
+    const ScreenPower power = files->read(error);
     if (error != 0 && !readFailing) {
         errno = error;
         syslog(LOG_USER | LOG_ERR, "Screen not read: %s: %m; taken as on",

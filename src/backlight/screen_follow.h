@@ -30,6 +30,7 @@ public:
 
 private:
     void choose();
+    void follow(const std::string& connector);
     void lookAgain();
     ScreenPower read();
 
@@ -38,6 +39,7 @@ private:
     bool chosen = false;
     bool looking = false;
     bool readFailing = false;
+    std::optional<ScreenFiles> files;
     ScreenPowerFilter filter;
     Clock::time_point due{};
 };

@@ -13,9 +13,6 @@ namespace quorin {
 
 namespace {
 
-// Room for the longest text these files hold ("Standby", "disconnected").
-constexpr std::size_t kSmallText = 32;
-
 // Reads a sysfs attribute whole; false with errno set when it cannot.
 bool readSmallFile(const std::string& path, char (&text)[kSmallText])
 {
@@ -84,22 +81,53 @@ std::vector<Connector> listConnectors()
     return found;
 }
 
-ScreenPower readScreenPower(const std::string& connector, int& error)
+ScreenFiles::ScreenFiles(const std::string& connector)
+    : dpms{screenFile(connector, "dpms")},
+      enabled{screenFile(connector, "enabled")}
 {
-    char dpms[kSmallText];
-    char enabled[kSmallText];
+}
+
+ScreenFiles::~ScreenFiles()
+{
+    for (const Held* file : {&dpms, &enabled})
+        if (file->fd >= 0)
+            close(file->fd);
+}
+
+bool ScreenFiles::readHeld(Held& file, char (&text)[kSmallText])
+{
+    std::memset(text, 0, sizeof text);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (file.fd < 0)
+            file.fd = open(file.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        if (file.fd < 0)
+            return false;
+        if (pread(file.fd, text, sizeof text - 1, 0) >= 0)
+            return true;
+        const int error = errno;
+        close(file.fd);
+        file.fd = -1;
+        errno = error;
+    }
+    return false;
+}
+
+ScreenPower ScreenFiles::read(int& error)
+{
+    char dpmsText[kSmallText];
+    char enabledText[kSmallText];
     error = 0;
-    if (!readSmallFile(screenFile(connector, "dpms"), dpms)) {
+    if (!readHeld(dpms, dpmsText)) {
         error = errno;
         return ScreenPower::unclear;
     }
     // Read only while the screen is lit, the one state it can change, so
     // that a dark screen costs one read; not every driver has it.
-    const ScreenPower byDpms = parseScreenPower(dpms, nullptr);
+    const ScreenPower byDpms = parseScreenPower(dpmsText, nullptr);
     if (byDpms != ScreenPower::on)
         return byDpms;
-    const bool hasEnabled = readSmallFile(screenFile(connector, "enabled"), enabled);
-    return parseScreenPower(dpms, hasEnabled ? enabled : nullptr);
+    const bool hasEnabled = readHeld(enabled, enabledText);
+    return parseScreenPower(dpmsText, hasEnabled ? enabledText : nullptr);
 }
 
 }  // namespace quorin

@@ -30,10 +30,35 @@ bool isConnectorName(const std::string& name);
 // be read (no display driver loaded yet, or none at all).
 std::vector<Connector> listConnectors();
 
-// The connector's power now. On failure sets `error` (its dpms file could
-// not be read) and returns unclear; `error` is 0 otherwise.
-ScreenPower readScreenPower(const std::string& connector, int& error);
-
 std::string screenFile(const std::string& connector, const char* name);
+
+// Room for the longest text these files hold ("Standby", "disconnected").
+constexpr std::size_t kSmallText = 32;
+
+// A connector's dpms and enabled files, held open and read again from
+// their start, where sysfs gives an attribute anew: a read of the screen
+// is one system call. A file whose read fails is opened anew at once (a
+// connector removed and made again).
+class ScreenFiles {
+public:
+    explicit ScreenFiles(const std::string& connector);
+    ~ScreenFiles();
+    ScreenFiles(const ScreenFiles&) = delete;
+    ScreenFiles& operator=(const ScreenFiles&) = delete;
+
+    // The connector's power now. On failure sets `error` (its dpms file
+    // could not be read) and returns unclear; `error` is 0 otherwise.
+    ScreenPower read(int& error);
+
+private:
+    struct Held {
+        std::string path;
+        int fd = -1;
+    };
+    static bool readHeld(Held& file, char (&text)[kSmallText]);
+
+    Held dpms;
+    Held enabled;
+};
 
 }  // namespace quorin
