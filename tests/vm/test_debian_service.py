@@ -842,9 +842,9 @@ def weston(guest, display):
 
 
 def idle_after_a_touch(guest):
-    """weston's idle time runs from its session's last activity; one that
-    came up while the session was still being handed over has been seen
-    to wait for a first touch, as a kiosk's first user gives it."""
+    """Once (Debian 13, a loaded machine) weston's idle blanking had not
+    come a minute after its start; a touch starts its idle time anew, as
+    a kiosk's first user would."""
     if guest.shell("sleep 20; grep -qx Off /sys/class/drm/card0-*/dpms", timeout=40)[0] != 0:
         tap(guest)
 
