@@ -6,7 +6,8 @@ write with it, and time.monotonic_ns() reads the same clock, so a record's
 latency is the stand-in's stamp of its ABS_X event minus the moment the
 record's last byte was written to the controller's end of the pty.
 Figures are printed, never judged: the targets column is for the reader.
-A second table sets the plain daemon and the service mode side by side.
+A second table sets the plain daemon and the service mode side by side,
+the service following a screen of its sandbox's own /sys/class/drm.
 """
 import contextlib
 import json
@@ -40,6 +41,8 @@ STREAM_RECORDS = 200
 RECORD_NS = 11 * 11 * 1_000_000_000 // 9600
 BRIGHTNESS_REQUESTS = 200
 STARTUP_RUNS = 5
+SCREEN = "card0-Virtual-1"
+SCREEN_RETURNS = 20
 
 
 def percentile(values, share):
@@ -196,6 +199,22 @@ def brightness_latency(box, count):
             time.sleep(random.uniform(0.002, 0.005))
     finally:
         os.close(fd)
+    return latencies
+
+
+def screen_returns(box, count):
+    """ns from the screen's dpms file saying On again to the command of
+    level 15 (50 %) read on the line, each return at a random phase
+    against the daemon's reads."""
+    latencies = []
+    for _ in range(count):
+        box.set_screen(SCREEN, "Off")
+        assert box.receive(sim.COMMAND_LENGTH, timeout=2) == sim.brightness_command(0)
+        time.sleep(random.uniform(0.05, 0.35))
+        box.set_screen(SCREEN, "On")
+        back = time.monotonic_ns()
+        assert box.receive(sim.COMMAND_LENGTH, timeout=2) == sim.brightness_command(15)
+        latencies.append(time.monotonic_ns() - back)
     return latencies
 
 
@@ -365,7 +384,7 @@ def measure_running_daemon():
     finally:
         box.close()
     return (daemon_rows(latencies, idle, memory, burst_figures, brightness),
-            (idle["daemon"], brightness, False, latencies, burst_figures, stream))
+            (idle["daemon"], brightness, False, latencies, burst_figures, stream, None))
 
 
 def host_pid(spawned):
@@ -416,20 +435,32 @@ def notifications_read(box):
 
 
 def measure_service_mode():
-    """--foreground with the unit's 5 s watchdog: idle cost, the touch
-    path, brightness latency and the stop with the line held."""
-    box = sb.Sandbox()
+    """--foreground with the unit's 5 s watchdog, following a screen: idle
+    cost with the screen on and off, the backlight's return with the
+    screen, the touch path, brightness latency and the stop with the line
+    held."""
+    box = sb.Sandbox(screens={SCREEN: "On"})
     try:
-        # node-exporter's directory, as on a fleet's machine: the metrics
-        # file is kept.
+        # node-exporter's directory and the state directory, as on a
+        # fleet's machine: the metrics file and the level are kept.
         os.makedirs(box.path("/var/lib/prometheus/node-exporter"))
+        os.makedirs(box.path("/var/lib/quorindaemon"))
         spawned = box.start_foreground(env={"WATCHDOG_USEC": "5000000"})
         assert box.receive(sim.COMMAND_LENGTH) == sim.STARTUP_COMMAND
         box.notification("READY")
         # A notification socket nobody reads fills up, and the daemon's next
         # notification then blocks: read them as a service manager does.
         daemon = box.daemon_pid()
+        box.write("/tmp/backlight", "50\n")
+        assert box.receive(sim.COMMAND_LENGTH) == sim.brightness_command(15)
         idle = idle_cost(box, daemon, pause=box.notifications)
+        with notifications_read(box):
+            returns = screen_returns(box, SCREEN_RETURNS)
+            box.set_screen(SCREEN, "Off")
+            assert box.receive(sim.COMMAND_LENGTH, timeout=2) == sim.brightness_command(0)
+        dark = idle_cost(box, daemon, pause=box.notifications)
+        box.set_screen(SCREEN, "On")
+        assert box.receive(sim.COMMAND_LENGTH, timeout=2) == sim.brightness_command(15)
         events = XEvents(box)
         with notifications_read(box):
             send_preamble(box)
@@ -441,21 +472,28 @@ def measure_service_mode():
         stop = held_stop(box, spawned)
     finally:
         box.close()
-    return idle["daemon"], brightness, stop, latencies, burst_figures, stream
+    return (idle["daemon"], brightness, stop, latencies, burst_figures, stream,
+            (dark["daemon"], returns))
 
 
 def mode_rows(plain, service):
     """Both modes side by side: (idle figures, brightness latencies, stop,
-    touch latencies, burst figures, wake-ups per record)."""
+    touch latencies, burst figures, wake-ups per record, and the screen's:
+    idle figures while it is off and the backlight's returns)."""
     def cells(figures):
-        idle, brightness, stop, latencies, burst_figures, stream = figures
+        idle, brightness, stop, latencies, burst_figures, stream, screen = figures
         held = "no signal handled" if stop is False else \
             "not after 5 s" if stop is None else ms(stop)
-        return ("%.1f" % idle["wakeups"], "%.3f %%" % idle["percent"],
+        dark = ("no screen followed",) * 3 if screen is None else \
+            ("%.1f" % screen[0]["wakeups"], "%.3f %%" % screen[0]["percent"],
+             "%s / %s" % (ms(percentile(screen[1], 0.5)), ms(max(screen[1]))))
+        return ("%.1f" % idle["wakeups"], "%.3f %%" % idle["percent"], *dark,
                 ms(percentile(latencies, 0.5)), ms(percentile(latencies, 0.99)),
                 "%d lost" % burst_figures[1], "%.2f" % stream,
                 ms(percentile(brightness, 0.5)), ms(percentile(brightness, 0.99)), held)
-    labels = ("idle wake-ups/s (%d s)" % IDLE_SECONDS, "idle CPU of one core",
+    labels = ("idle wake-ups/s (%d s), screen on" % IDLE_SECONDS, "idle CPU of one core, screen on",
+              "idle wake-ups/s, screen off", "idle CPU of one core, screen off",
+              "lit again after the screen, p50 / worst (%d)" % SCREEN_RETURNS,
               "touch latency p50 (%d records)" % LATENCY_RECORDS, "touch latency p99",
               "burst of %d records" % BURST_RECORDS,
               "wake-ups per record, %d at 9600 baud's pace" % STREAM_RECORDS,
@@ -465,7 +503,7 @@ def mode_rows(plain, service):
 
 
 def print_mode_table(rows):
-    header = ("measure", "no arguments", "--foreground (watchdog 5 s)")
+    header = ("measure", "no arguments", "--foreground (watchdog 5 s, a screen followed)")
     widths = [max(len(r[i]) for r in rows + [header]) for i in range(3)]
     for r in [header, None] + rows:
         if r is None:

@@ -33,18 +33,21 @@ void QuorinDaemon::openControlFile()
 }
 
 // The plain daemon polls the file; the service mode sleeps until it
-// changes. The watch is in place before a writer may rely on the loop.
+// changes. The watch is in place, and the level kept from the last run
+// sent, before a writer may rely on the loop.
 void QuorinDaemon::backlightLoop()
 {
     openControlFile();
     std::memset(backlightLast, 0, sizeof backlightLast);
     std::optional<ControlFileWatch> watch;
-    if (service)
-        watch.emplace(backlightFd, controlOpenError, service->stopFd,
-                      backlightIdleTurn(service->watchdogInterval));
+    if (service) {
+        watch.emplace(backlightFd, controlOpenError, service->stopFd, service->screenFd);
+        restoreBrightness();
+    }
     pollingStarted.set_value();
     try {
         while (backlightTurn(watch ? &*watch : nullptr)) {
+            backlightAsleep.store(watch.has_value(), std::memory_order_relaxed);
             if (watch)
                 watch->wait();
             else
@@ -64,6 +67,7 @@ bool QuorinDaemon::backlightTurn(ControlFileWatch* watch)
 {
     boost::this_thread::interruption_point();
     backlightTurnCount.fetch_add(1, std::memory_order_relaxed);  // proof of life for the watchdog
+    backlightAsleep.store(false, std::memory_order_relaxed);
     if (stopSignalReceived())
         return false;
     try {
@@ -81,6 +85,8 @@ bool QuorinDaemon::backlightTurn(ControlFileWatch* watch)
         case ControlAction::none:
             break;
         }
+        if (levels)
+            followScreen();
     } catch (const std::exception& error) {
         reportException(error);
     }
@@ -101,17 +107,34 @@ void QuorinDaemon::readControlText()
 }
 
 // The text counts as applied before it is sent: a line that refuses the
-// command is reported once, not on every turn.
+// command is reported once, not on every turn. The service keeps the
+// request after sending it, so that the disk's time is not the panel's.
 void QuorinDaemon::applyBrightnessRequest()
 {
     std::memcpy(backlightLast, backlightText, sizeof backlightLast);
-    const int level = brightnessLevel(parseBrightnessRequest(backlightText));
-    setCommandLevel(backlightCommand, level);
+    const int percent = parseBrightnessRequest(backlightText);
+    const int level = brightnessLevel(percent);
+    if (!levels) {
+        sendLevel(level);
+        return;
+    }
+    levelWanted.store(level, std::memory_order_relaxed);
+    sendLevel(levels->request(level));
+    store->save(percent);
+}
+
+void QuorinDaemon::sendLevel(std::optional<int> level)
+{
+    if (!level)
+        return;
+    setCommandLevel(backlightCommand, *level);
     if (!sendBrightnessCommand()) {
         std::cout << "Stop requested: brightness command given up" << std::endl;
         return;
     }
-    levelSent.store(level, std::memory_order_relaxed);
+    levelSent.store(*level, std::memory_order_relaxed);
+    if (levels)
+        levels->sent(*level);
 }
 
 // Counted for the metrics: a command the write failed (reported by the

@@ -56,11 +56,10 @@ int millisecondsUntil(Clock::time_point deadline)
 
 }  // namespace
 
-ControlFileWatch::ControlFileWatch(int controlFd, int openError, int stopFd,
-                                   std::chrono::microseconds idleTurn)
+ControlFileWatch::ControlFileWatch(int controlFd, int openError, int stopFd, int screenFd)
     : inotifyFd(watchingInotify(controlFd, openError, fileWatch)),
       stopFd(stopFd),
-      timeoutMs(static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(idleTurn).count()))
+      screenFd(screenFd)
 {
     if (inotifyFd < 0) {
         syslog(LOG_USER | LOG_ERR, "Control file not watched: %m; polling it every 1400 us");
@@ -96,13 +95,13 @@ void ControlFileWatch::wait()
         usleep(kControlPollPause);
         return;
     }
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    const Clock::time_point deadline = Clock::now() + kBacklightIdleTurn;
     for (;;) {
-        pollfd ready[2] = {{inotifyFd, POLLIN, 0}, {stopFd, POLLIN, 0}};
-        const int count = poll(ready, 2, millisecondsUntil(deadline));
+        pollfd ready[3] = {{inotifyFd, POLLIN, 0}, {stopFd, POLLIN, 0}, {screenFd, POLLIN, 0}};
+        const int count = poll(ready, 3, millisecondsUntil(deadline));
         if (count < 0 && errno != EINTR)
             usleep(kControlPollPause);
-        if (takeEvents() || count <= 0 || ready[1].revents != 0)
+        if (takeEvents() || count <= 0 || ready[1].revents != 0 || ready[2].revents != 0)
             return;
     }
 }

@@ -4,6 +4,8 @@
 #include <optional>
 #include <string>
 
+#include "daemon/files/whole_file.h"
+
 namespace quorin {
 
 // The service's metrics file, for node-exporter's textfile collector. A
@@ -25,14 +27,9 @@ public:
     void update(const std::string& text, Clock::time_point now);
 
 private:
-    bool replace(const std::string& text);
-    bool writeTemporary(const std::string& text);
-
-    const std::string path;
-    const std::string temporary;
+    WholeFile file;
     std::string written;
     std::optional<Clock::time_point> lastWrite;
-    bool failing = false;
 };
 
 }  // namespace quorin

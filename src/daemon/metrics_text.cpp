@@ -23,6 +23,8 @@ constexpr Family kLevel{"quorin_brightness_level", "gauge",
 constexpr Family kGivenUp{"quorin_brightness_commands_given_up_total", "counter",
                           "Brightness commands not sent: the write failed, or a stop gave up "
                           "one the line held back."};
+constexpr Family kScreen{"quorin_screen_on", "gauge",
+                         "Whether the screen the backlight follows is on (1) or blanked (0)."};
 constexpr Family kStart{"quorin_start_time_seconds", "gauge", "When the daemon started."};
 constexpr Family kBuild{"quorin_build_info", "gauge", "The daemon's version, as a label."};
 
@@ -75,6 +77,8 @@ std::string formatMetrics(const Metrics& metrics)
     if (health.brightnessLevel >= 0)
         out.sample(kLevel, std::to_string(health.brightnessLevel));
     out.sample(kGivenUp, std::to_string(health.commandsGivenUp));
+    if (health.screenOn)
+        out.sample(kScreen, *health.screenOn ? "1" : "0");
     out.sample(kStart, std::to_string(metrics.startTime));
     out.sample(kBuild, "1", ",version=\"" + escapeLabelValue(metrics.version) + "\"");
     return out.text;

@@ -9,7 +9,8 @@ namespace quorin {
 namespace {
 
 constexpr const char* kUsageLine =
-    "Usage: quorinDaemon [--foreground [--metrics-file PATH]] [--device PATH]\n";
+    "Usage: quorinDaemon [--foreground [--metrics-file PATH] [--screen CONNECTOR|none]]\n"
+    "                    [--device PATH]\n";
 
 // Splits "--name=value"; the value is empty when there is no '='.
 bool takeValue(const std::string& argument, const char* name, std::string& value)
@@ -41,15 +42,19 @@ int answer(const std::string& text)
     return 1;
 }
 
-// The names of an option that takes a path, and what an empty one is.
+// The names of an option that takes a value, what it takes and what an
+// empty one is.
 struct PathOption {
     const char* longName;
     const char* shortName;
+    const char* valueKind;
     const char* emptyError;
 };
 
-constexpr PathOption kDevice{"--device", "-d", "the device path is empty"};
-constexpr PathOption kMetricsFile{"--metrics-file", nullptr, "the metrics file's path is empty"};
+constexpr PathOption kDevice{"--device", "-d", "a path", "the device path is empty"};
+constexpr PathOption kMetricsFile{"--metrics-file", nullptr, "a path",
+                                  "the metrics file's path is empty"};
+constexpr PathOption kScreen{"--screen", nullptr, "a name", "the screen's name is empty"};
 
 // The option as "--name PATH" or "--name=PATH"; true when `arguments[i]`
 // is that option. An empty `why` is success.
@@ -61,7 +66,7 @@ bool pathOption(const std::vector<std::string>& arguments, std::size_t& i, const
     const std::string& argument = arguments[i];
     if (argument == longName || (shortName && argument == shortName)) {
         if (++i == arguments.size())
-            why = "option '" + argument + "' needs a path";
+            why = "option '" + argument + "' needs " + option.valueKind;
         else
             path = arguments[i];
     } else if (!takeValue(argument, longName, path))
@@ -71,16 +76,32 @@ bool pathOption(const std::vector<std::string>& arguments, std::size_t& i, const
     return true;
 }
 
-Options checked(Options options, bool metricsGiven)
+// What the service mode alone takes.
+struct ServiceOptionsGiven {
+    bool metricsFile = false;
+    bool screen = false;
+};
+
+// A name in /sys/class/drm: it must not lead out of it.
+bool connectorNamed(const std::string& name)
 {
-    if (!metricsGiven || options.action != Options::Action::run)
+    return name.find('/') == std::string::npos && name != "." && name != "..";
+}
+
+Options checked(Options options, ServiceOptionsGiven given)
+{
+    if (options.action != Options::Action::run)
         return options;
-    if (!options.foreground)
+    if (given.metricsFile && !options.foreground)
         return usageError("--metrics-file goes with --foreground");
+    if (given.screen && !options.foreground)
+        return usageError("--screen goes with --foreground");
     // The daemon works from /: a relative path would not be where it was
     // meant.
-    if (options.metricsFile[0] != '/')
+    if (given.metricsFile && options.metricsFile[0] != '/')
         return usageError("the metrics file's path must be absolute");
+    if (!connectorNamed(options.screen))
+        return usageError("the screen is named as in /sys/class/drm, such as card0-HDMI-A-1");
     return options;
 }
 
@@ -89,7 +110,7 @@ Options checked(Options options, bool metricsGiven)
 Options parseOptions(const std::vector<std::string>& arguments)
 {
     Options options;
-    bool metricsGiven = false;
+    ServiceOptionsGiven given;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
         std::string why;
@@ -100,13 +121,15 @@ Options parseOptions(const std::vector<std::string>& arguments)
         else if (argument == "-f" || argument == "--foreground")
             options.foreground = true;
         else if (pathOption(arguments, i, kMetricsFile, options.metricsFile, why))
-            metricsGiven = true;
+            given.metricsFile = true;
+        else if (pathOption(arguments, i, kScreen, options.screen, why))
+            given.screen = true;
         else if (!pathOption(arguments, i, kDevice, options.device, why))
             return usageError("unknown argument '" + argument + "'");
         if (!why.empty())
             return usageError(why);
     }
-    return checked(options, metricsGiven);
+    return checked(options, given);
 }
 
 std::string usageText()
@@ -124,6 +147,10 @@ std::string usageText()
            "                     with --foreground: the Prometheus metrics file, for\n"
            "                     node-exporter's textfile collector (default\n"
            "                     /var/lib/prometheus/node-exporter/quorin.prom)\n"
+           "      --screen CONNECTOR|none\n"
+           "                     with --foreground: the screen whose power the backlight\n"
+           "                     follows, as named in /sys/class/drm (default: the one\n"
+           "                     connected), or none\n"
            "  -h, --help         show this help and exit\n"
            "  -V, --version      show the version and exit\n";
 }

@@ -17,7 +17,10 @@ struct Options {
     bool foreground = false;
     std::string device = kDefaultDevice;
     std::string metricsFile = kDefaultMetricsFile;  // the service mode's only
-    std::string error;                              // for usageError: what was wrong
+    // The service mode's: the screen the backlight follows, as named in
+    // /sys/class/drm; empty for the one connected, "none" for none.
+    std::string screen;
+    std::string error;  // for usageError: what was wrong
 };
 
 // The arguments after the program name. Long options take their value as

@@ -13,6 +13,8 @@
 #include <future>
 #include <optional>
 
+#include "backlight/backlight_levels.h"
+#include "backlight/brightness_store.h"
 #include "backlight/control_file_open.h"
 #include "daemon/status_line.h"
 #include "daemon/text_buffer.h"
@@ -25,10 +27,13 @@ class ControlFileWatch;
 
 // What the service mode changes in the object: a stop signal (readable
 // stopFd) gives up a command the line holds back and wakes the backlight
-// loop, which sleeps until the control file changes but still turns often
-// enough for the watchdog; unsent output is discarded at the stop.
+// loop, which sleeps until the control file changes or the screen it
+// follows does (screenFd, made readable by the service monitor); unsent
+// output is discarded at the stop. The last request is kept in the state
+// directory and sent again at the next start.
 struct ServiceMode {
     int stopFd = -1;
+    int screenFd = -1;
     std::chrono::microseconds watchdogInterval{0};
 };
 
@@ -63,6 +68,11 @@ public:
     {
         return backlightTurnCount.load(std::memory_order_relaxed);
     }
+    // Sleeping until something changes is as alive as turning.
+    bool backlightWaiting() const { return backlightAsleep.load(std::memory_order_relaxed); }
+    // The screen the backlight follows went off or came back: from the
+    // service monitor's thread.
+    void screenChanged(bool on);
 
 private:
     void openSerialLine(const char* device);
@@ -81,6 +91,9 @@ private:
     void refuseControlFile(FileId id, int error);
     void readControlText();
     void applyBrightnessRequest();
+    void restoreBrightness();
+    void followScreen();
+    void sendLevel(std::optional<int> level);
     bool sendBrightnessCommand();
     void closeControlFile();
 
@@ -105,10 +118,17 @@ private:
     BadRecordLog badRecords;
     std::uint64_t recordsDecoded = 0;
 
+    // The service mode's, for the backlight thread once construction is over.
+    std::optional<BrightnessStore> store;
+    std::optional<BacklightLevels> levels;
+
     std::promise<void> pollingStarted;
     // Written by the backlight thread, read by the service monitor.
     std::atomic<std::uint64_t> backlightTurnCount{0};
+    std::atomic<bool> backlightAsleep{false};
     std::atomic<int> levelSent{-1};
+    std::atomic<int> levelWanted{-1};
+    std::atomic<bool> screenOn{true};  // written by the service monitor
     std::atomic<std::uint64_t> commandsSent{0};
     std::atomic<std::uint64_t> commandsGivenUp{0};
 

@@ -1,6 +1,11 @@
 #include "daemon/run_daemon.h"
 
+#include <sys/eventfd.h>
 #include <syslog.h>
+
+#include <boost/system/system_error.hpp>
+
+#include <cerrno>
 
 #include <exception>
 #include <iostream>
@@ -29,11 +34,15 @@ bool leaveTerminal(bool foreground)
     return foreground ? stayInForeground() : detachFromTerminal();
 }
 
-// Before the object: a stop signal must reach the start-up command.
+// Before the object: a stop signal must reach the start-up command. The
+// screen's descriptor lives as long as the process, as the stop's does.
 ServiceMode enterServiceMode()
 {
     installStopSignalHandlers();
-    return ServiceMode{stopSignalDescriptor(), serviceWatchdogInterval()};
+    const int screenFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (screenFd < 0)
+        throw boost::system::system_error(errno, boost::system::system_category(), "eventfd");
+    return ServiceMode{stopSignalDescriptor(), screenFd, serviceWatchdogInterval()};
 }
 
 // Only a service manager that started the service mode is told anything:
@@ -62,7 +71,8 @@ int runDaemon(const Options& options)
         announceStart();
         std::optional<ServiceMonitor> monitor;
         if (service)
-            monitor.emplace(daemon, options.device, service->watchdogInterval, options.metricsFile);
+            monitor.emplace(daemon, options.device, service->watchdogInterval, options.metricsFile,
+                            options.screen);
         WorkerThreads workers(daemon);
         daemon.waitUntilPolling();
         tellServiceManager(service, "READY=1");

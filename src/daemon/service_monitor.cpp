@@ -34,43 +34,60 @@ std::chrono::microseconds monitorPeriod(std::chrono::microseconds watchdogInterv
     return std::min(second, watchdogInterval / 2);
 }
 
-std::chrono::microseconds backlightIdleTurn(std::chrono::microseconds watchdogInterval)
-{
-    if (watchdogInterval.count() <= 0)
-        return std::chrono::minutes(1);
-    return monitorPeriod(watchdogInterval) / 2;
-}
-
+// The screen is chosen here, before the service is ready: the log says
+// which at once.
 ServiceMonitor::ServiceMonitor(QuorinDaemon& daemon, const std::string& device,
                                std::chrono::microseconds watchdogInterval,
-                               const std::string& metricsPath)
+                               const std::string& metricsPath, const std::string& screenOption)
     : daemon(daemon),
       deviceName(baseName(device)),
       watchdogInterval(watchdogInterval),
       timer(daemon.getIoContext()),
       startTime(secondsSinceEpoch()),
-      metricsFile(metricsPath)
+      metricsFile(metricsPath),
+      screen(screenOption),
+      nextTick(Clock::now() + monitorPeriod(watchdogInterval))
 {
+    followScreen(Clock::now());
     arm();
 }
 
+// Until the next tick, or the screen's next read if that comes first.
 void ServiceMonitor::arm()
 {
-    timer.expires_after(monitorPeriod(watchdogInterval));
-    timer.async_wait([this](const boost::system::error_code& error) { tick(error); });
+    const std::optional<Clock::time_point> read = screen.nextCheck();
+    timer.expires_at(read ? std::min(*read, nextTick) : nextTick);
+    timer.async_wait([this](const boost::system::error_code& error) { wake(error); });
 }
 
-// Cancelled only when the daemon is torn down.
-void ServiceMonitor::tick(const boost::system::error_code& error)
+// Cancelled only when the daemon is torn down. A tick that would need a
+// wake-up of its own before the screen's next read comes early, with
+// this one.
+void ServiceMonitor::wake(const boost::system::error_code& error)
 {
     if (error)
         return;
     const Clock::time_point now = Clock::now();
+    followScreen(now);
+    const std::optional<Clock::time_point> read = screen.nextCheck();
+    if (now >= nextTick || (read && *read > nextTick))
+        tick(now);
+    arm();
+}
+
+void ServiceMonitor::followScreen(Clock::time_point now)
+{
+    if (const std::optional<bool> on = screen.check(now))
+        daemon.screenChanged(*on);
+}
+
+void ServiceMonitor::tick(Clock::time_point now)
+{
+    nextTick = now + monitorPeriod(watchdogInterval);
     const Health health = currentHealth(now);
     reportStatus(health);
     reportMetrics(health, now);
     feedWatchdog();
-    arm();
 }
 
 // The time of the last record is the tick that first saw it counted: the
@@ -83,6 +100,7 @@ Health ServiceMonitor::currentHealth(Clock::time_point now)
         lastRecordTime = secondsSinceEpoch();
     }
     recordsAtLastTick = health.records;
+    health.screenOn = screen.on();
     if (lastRecordSeen)
         health.sinceLastRecord =
             std::chrono::duration_cast<std::chrono::seconds>(now - *lastRecordSeen);
@@ -107,7 +125,7 @@ void ServiceMonitor::reportMetrics(const Health& health, Clock::time_point now)
 void ServiceMonitor::feedWatchdog()
 {
     const std::uint64_t turns = daemon.backlightTurns();
-    const bool backlightAlive = turns != backlightTurnsAtLastTick;
+    const bool backlightAlive = turns != backlightTurnsAtLastTick || daemon.backlightWaiting();
     backlightTurnsAtLastTick = turns;
     if (watchdogInterval.count() > 0 && backlightAlive)
         notifyServiceManager("WATCHDOG=1");

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "backlight/screen_follow.h"
 #include "daemon/metrics_file.h"
 #include "daemon/status_line.h"
 
@@ -20,17 +21,23 @@ class QuorinDaemon;
 // the watchdog, fed only
 // while both worker threads prove alive. Its timer runs on the I/O thread,
 // so a tick is itself the proof that this thread turns, idle line or not;
-// the backlight thread proves itself by the turns it counts.
+// the backlight thread proves itself by the turns it counts, or by
+// sleeping in its wait. The same timer reads the screen the backlight
+// follows when that is due, between ticks, and tells the backlight thread
+// when it changes: the service has no other wake-up for it.
 class ServiceMonitor {
 public:
     ServiceMonitor(QuorinDaemon& daemon, const std::string& device,
-                   std::chrono::microseconds watchdogInterval, const std::string& metricsPath);
+                   std::chrono::microseconds watchdogInterval, const std::string& metricsPath,
+                   const std::string& screenOption);
 
 private:
     using Clock = std::chrono::steady_clock;
 
     void arm();
-    void tick(const boost::system::error_code& error);
+    void wake(const boost::system::error_code& error);
+    void followScreen(Clock::time_point now);
+    void tick(Clock::time_point now);
     Health currentHealth(Clock::time_point now);
     void reportStatus(const Health& health);
     void reportMetrics(const Health& health, Clock::time_point now);
@@ -47,15 +54,11 @@ private:
     std::uint64_t backlightTurnsAtLastTick = 0;
     std::string lastStatus;
     MetricsFile metricsFile;
+    ScreenFollow screen;
+    Clock::time_point nextTick;
 };
 
 // A tick each second, or twice per watchdog interval if that is shorter.
 std::chrono::microseconds monitorPeriod(std::chrono::microseconds watchdogInterval);
-
-// The longest sleep of the service mode's backlight loop: two turns per
-// tick while the watchdog wants proof of its life, so that every tick
-// sees one; otherwise a turn a minute, only in case a change of the
-// control file ever escaped its watch.
-std::chrono::microseconds backlightIdleTurn(std::chrono::microseconds watchdogInterval);
 
 }  // namespace quorin

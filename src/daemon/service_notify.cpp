@@ -1,6 +1,7 @@
 #include "daemon/service_notify.h"
 
 #include <cstdint>
+#include <cstdlib>
 
 #ifdef QUORIN_HAVE_SYSTEMD
 #include <systemd/sd-daemon.h>
@@ -27,6 +28,17 @@ std::chrono::microseconds serviceWatchdogInterval()
         return std::chrono::microseconds(interval);
 #endif
     return std::chrono::microseconds(0);
+}
+
+// Several directories come separated by colons: the first is the
+// service's own.
+std::string serviceStateDirectory(const std::string& fallback)
+{
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): the daemon never changes its environment
+    const char* named = std::getenv("STATE_DIRECTORY");
+    const std::string directories = named ? named : "";
+    const std::string first = directories.substr(0, directories.find(':'));
+    return first.empty() || first[0] != '/' ? fallback : first;
 }
 
 }  // namespace quorin

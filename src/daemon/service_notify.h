@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <string>
 
 namespace quorin {
 
@@ -12,5 +13,9 @@ void notifyServiceManager(const char* state);
 // How often the manager wants "WATCHDOG=1" at the latest; zero when it
 // watches nothing.
 std::chrono::microseconds serviceWatchdogInterval();
+
+// The directory systemd made for the service's state (StateDirectory=),
+// or `fallback` where it names none.
+std::string serviceStateDirectory(const std::string& fallback);
 
 }  // namespace quorin

@@ -46,6 +46,10 @@ std::string formatStatusLine(const std::string& device, const Health& health)
         line += ", last " + roughDuration(*health.sinceLastRecord) + " ago";
     line += "; brightness ";
     line += health.brightnessLevel < 0 ? "not set yet" : std::to_string(health.brightnessLevel);
+    if (health.screenOn)
+        line += *health.screenOn ? "; screen on" : "; screen off";
+    if (health.screenOn && !*health.screenOn && health.brightnessWanted >= 0)
+        line += ", " + std::to_string(health.brightnessWanted) + " when on";
     return line;
 }
 

@@ -18,9 +18,15 @@ struct Health {
     // failed or a stop gave up one the line held back.
     std::uint64_t commandsSent = 0;
     std::uint64_t commandsGivenUp = 0;
+    // The service's: the level last asked for, and the followed screen's
+    // state (none while no screen is followed).
+    int brightnessWanted = -1;
+    std::optional<bool> screenOn = std::nullopt;
 };
 
-// For example "ttyS0: 18 233 records, 4 bad, last 2 s ago; brightness 15".
+// For example "ttyS0: 18 233 records, 4 bad, last 2 s ago; brightness 15",
+// and where a screen is followed "; screen on" or "; screen off, 15 when
+// on".
 // Times coarsen as they grow, so that an idle daemon's line changes
 // rarely.
 std::string formatStatusLine(const std::string& device, const Health& health);

@@ -65,6 +65,7 @@ Health QuorinDaemon::health() const
     health.badRecords = badRecords.badRecords();
     health.lineFailing = serialReadFailing;
     health.brightnessLevel = levelSent.load(std::memory_order_relaxed);
+    health.brightnessWanted = levelWanted.load(std::memory_order_relaxed);
     health.commandsSent = commandsSent.load(std::memory_order_relaxed);
     health.commandsGivenUp = commandsGivenUp.load(std::memory_order_relaxed);
     return health;

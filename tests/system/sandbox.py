@@ -68,8 +68,13 @@ def sanitizer_env():
     }
 
 
+DRM = "/sys/class/drm"
+
+
 class Sandbox:
-    def __init__(self):
+    def __init__(self, screens=None):
+        """`screens`: connector name to its dpms text ("On", "Off"), each
+        one connected, in the sandbox's own /sys/class/drm."""
         ours, theirs = socket.socketpair()
         keep = [d for d in (BUILD_DIR, PROJECT) if d.startswith("/tmp/")]
         self.process = subprocess.Popen(
@@ -87,6 +92,11 @@ class Sandbox:
         self.exit_text = ""
         self.received = b""
         self.syslog_seen = []
+        # What else the directory holds: a card and its driver's version.
+        os.makedirs(self.path(DRM + "/card0"))
+        self.write(DRM + "/version", "drm 1.1.0 20060810\n")
+        for name, dpms in (screens or {}).items():
+            self.set_screen(name, dpms)
 
     def _init_pid(self):
         children = "/proc/%d/task/%d/children" % (self.process.pid, self.process.pid)
@@ -243,6 +253,16 @@ class Sandbox:
         pid = self.daemon_pid()
         self.write("/tmp/backlight", "exit\n")
         return self.wait_exit(pid, timeout)
+
+    def set_screen(self, name, dpms="On", enabled=None, status="connected"):
+        """Makes a connector, or changes it as a display server would; its
+        `enabled` follows dpms unless given."""
+        os.makedirs(self.path("%s/%s" % (DRM, name)), exist_ok=True)
+        # dpms last: the screen is back once it says so.
+        for attribute, text in (("status", status),
+                                ("enabled", enabled or ("enabled" if dpms == "On" else "disabled")),
+                                ("dpms", dpms)):
+            self.write("%s/%s/%s" % (DRM, name, attribute), text + "\n")
 
     # --- the controller's end of the serial line -------------------------
 

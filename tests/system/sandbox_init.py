@@ -2,8 +2,10 @@
 namespaces made by unshare.
 
 It gives the daemon a private /tmp and /dev: a new devpts instance, a pty
-bound over /dev/ttyS0 and a datagram socket at /dev/log; and an empty
-/var/lib, where a test makes node-exporter's directory when it wants one. The pty's master
+bound over /dev/ttyS0 and a datagram socket at /dev/log; an empty
+/var/lib, where a test makes node-exporter's directory when it wants one;
+and an empty /sys/class/drm, where a test makes the screens it wants, so
+that the host's own never count. The pty's master
 and slave and the socket go back to the test over the control socket
 inherited as argv[1]. Then it reaps every process that ends in the
 sandbox and reports "exit PID STATUS" lines, until the test closes the
@@ -44,6 +46,16 @@ def private_dev():
     os.symlink("pts/ptmx", "/dev/ptmx")
 
 
+def private_screens():
+    """A tmpfs at /sys/class/drm; where the host has no such directory
+    (no display driver), over /sys/class, which sysfs lets nobody add to."""
+    for where in ("/sys/class/drm", "/sys/class"):
+        if os.path.isdir(where):
+            mount("-t", "tmpfs", "-o", "mode=755", "tmpfs", where)
+            break
+    os.makedirs("/sys/class/drm", exist_ok=True)
+
+
 def serial_line():
     master, slave = os.openpty()
     open("/dev/ttyS0", "w").close()
@@ -74,6 +86,7 @@ def main():
     private_dev()
     private_tmp(sys.argv[2:])
     mount("-t", "tmpfs", "-o", "mode=755", "tmpfs", "/var/lib")
+    private_screens()
     master, slave = serial_line()
     log = system_log()
     socket.send_fds(control, [b"ready"], [master, slave, log.fileno()])

@@ -83,6 +83,19 @@ TEST(MetricsText, BeforeTheFirstRecordAndCommandTheirFiguresAreLeftOut)
               std::string::npos);
 }
 
+// Only a followed screen has a state to show.
+TEST(MetricsText, TheScreenIsShownOnlyWhereOneIsFollowed)
+{
+    Metrics metrics = runningService();
+    EXPECT_EQ(formatMetrics(metrics).find("quorin_screen_on"), std::string::npos);
+    metrics.health.screenOn = false;
+    EXPECT_NE(
+        formatMetrics(metrics).find("# HELP quorin_screen_on Whether the screen the backlight "
+                                    "follows is on (1) or blanked (0).\n# TYPE "
+                                    "quorin_screen_on gauge\nquorin_screen_on{port=\"ttyS0\"} 0\n"),
+        std::string::npos);
+}
+
 // A device given as --device may be named anything a file can be.
 TEST(MetricsText, AnOddDeviceNameCannotBreakTheLabel)
 {

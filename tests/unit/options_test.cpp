@@ -39,6 +39,13 @@ TEST(Options, TheServiceWritesItsMetricsWhereNodeExporterLooksOrWhereAsked)
     EXPECT_EQ(parseOptions({"--metrics-file=/run/m.prom", "-f"}).metricsFile, "/run/m.prom");
 }
 
+TEST(Options, TheServiceFollowsTheOneConnectedScreenOrTheOneNamedOrNone)
+{
+    EXPECT_EQ(parseOptions({"-f"}).screen, "");
+    EXPECT_EQ(parseOptions({"-f", "--screen", "card0-HDMI-A-1"}).screen, "card0-HDMI-A-1");
+    EXPECT_EQ(parseOptions({"--screen=none", "-f"}).screen, "none");
+}
+
 TEST(Options, HelpAndVersionAnswerWhateverElseIsGiven)
 {
     EXPECT_EQ(parseOptions({"--foreground", "--help"}).action, Action::help);
@@ -63,6 +70,13 @@ TEST(Options, BadCommandLinesSayWhatIsWrong)
         {{"-f", "--metrics-file"}, "option '--metrics-file' needs a path"},
         {{"-f", "--metrics-file="}, "the metrics file's path is empty"},
         {{"-f", "--metrics-file=quorin.prom"}, "the metrics file's path must be absolute"},
+        {{"--screen", "none"}, "--screen goes with --foreground"},
+        {{"-f", "--screen"}, "option '--screen' needs a name"},
+        {{"-f", "--screen="}, "the screen's name is empty"},
+        {{"-f", "--screen", "../card0-DP-1"},
+         "the screen is named as in /sys/class/drm, such as card0-HDMI-A-1"},
+        {{"-f", "--screen", ".."},
+         "the screen is named as in /sys/class/drm, such as card0-HDMI-A-1"},
     };
     for (const auto& bad : cases) {
         const Options options = parseOptions(bad.arguments);

@@ -35,6 +35,22 @@ TEST(StatusLine, TellsEachStateOfTheLineApart)
         EXPECT_EQ(formatStatusLine(c.device, c.health), c.line);
 }
 
+TEST(StatusLine, AFollowedScreenSaysWhetherItIsOnAndTheLevelItComesBackTo)
+{
+    Health health{3, 0, seconds(1), 15, false};
+    health.brightnessWanted = 15;
+    health.screenOn = true;
+    EXPECT_EQ(formatStatusLine("ttyS0", health),
+              "ttyS0: 3 records, 0 bad, last 1 s ago; brightness 15; screen on");
+    health.brightnessLevel = 0;
+    health.screenOn = false;
+    EXPECT_EQ(formatStatusLine("ttyS0", health),
+              "ttyS0: 3 records, 0 bad, last 1 s ago; brightness 0; screen off, 15 when on");
+    health.brightnessWanted = -1;
+    EXPECT_EQ(formatStatusLine("ttyS0", health),
+              "ttyS0: 3 records, 0 bad, last 1 s ago; brightness 0; screen off");
+}
+
 TEST(StatusLine, CountsInGroupsAndTimesCoarsenAsTheyGrow)
 {
     EXPECT_EQ(groupedCount(0), "0");
@@ -56,10 +72,6 @@ TEST(StatusLine, TicksEachSecondOrTwicePerWatchdogInterval)
     EXPECT_EQ(monitorPeriod(microseconds(0)), seconds(1));
     EXPECT_EQ(monitorPeriod(seconds(5)), seconds(1));
     EXPECT_EQ(monitorPeriod(microseconds(1200000)), microseconds(600000));
-    // The backlight loop turns twice per tick while a watchdog wants it.
-    EXPECT_EQ(backlightIdleTurn(microseconds(0)), std::chrono::minutes(1));
-    EXPECT_EQ(backlightIdleTurn(seconds(5)), std::chrono::milliseconds(500));
-    EXPECT_EQ(backlightIdleTurn(microseconds(400000)), std::chrono::milliseconds(100));
 }
 
 }  // namespace

@@ -35,14 +35,14 @@ from guest import Guest, add_modules, busybox_root, pack_initramfs  # noqa: E402
 # The calibration program runs under cage and weston through seatd (Debian
 # 12's cage wants Xwayland, its weston a logind session, hence D-Bus), and
 # on X with the modesetting driver under openbox, LXDE's window manager;
-# Debian 13 has labwc too, turned by wlr-randr. node-exporter publishes
+# Debian 13 has labwc too, turned by wlr-randr and blanked by wlopm. node-exporter publishes
 # the daemon's metrics file; curl scrapes it.
 PACKAGES = ("systemd", "systemd-sysv", "udev", "kmod", "procps", "libinput-tools", "libsystemd0",
             "libwayland-client0", "libdrm2", "libxcb1", "libxcb-randr0", "cage", "seatd",
             "xwayland", "weston", "dbus", "libpam-systemd", "xserver-xorg-core",
             "xserver-xorg-input-libinput", "openbox", "xinput", "x11-xserver-utils",
             "prometheus-node-exporter", "curl")
-RELEASE_PACKAGES = {"trixie": ("labwc", "wlr-randr")}
+RELEASE_PACKAGES = {"trixie": ("labwc", "wlr-randr", "wlopm")}
 # On a Raspberry Pi (an arm64 root, made under qemu-user): what the package
 # and the tests of its service need, without the desktops.
 PI_PACKAGES = ("systemd", "systemd-sysv", "udev", "kmod", "procps", "libinput-tools",

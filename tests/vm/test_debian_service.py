@@ -5,12 +5,14 @@ kernel, systemd and libraries.
 
 One guest serves the module and its tests run in file order on it, as an
 administrator would go: install, start, use, stop, restart, lose the
-daemon, move it to a USB adapter, enable it and reboot, purge. The host
+daemon, move it to a USB adapter, enable it and reboot, calibrate, see
+the backlight follow the screen, purge. The host
 plays the controller on the guest's /dev/ttyS0 and on the adapter's line.
 """
 import os
 import random
 import re
+import select
 import sys
 import time
 
@@ -265,6 +267,37 @@ def test_node_exporter_serves_the_metrics_and_the_records_rise(guest):
                       after.strip().replace("\n", "\n  ")))
 
 
+# --- the brightness kept across restarts and reboots -------------------------
+
+STATE = "/var/lib/quorindaemon/brightness"
+DARK = sim.brightness_command(0)
+# The calibrations, from the reboot on, do not follow the screen: their
+# display servers' mode sets would come between their lines' commands.
+# The tests of the screen at the end take this away.
+NO_SCREEN = "/run/systemd/system/quorinDaemon.service.d/"
+
+
+def this_start_logged(guest, text):
+    """The daemon's log lines of its current start that contain `text`."""
+    started = guest.unit("InvocationID")["InvocationID"]
+    return [line for line in guest.journal("-u", UNIT, "_SYSTEMD_INVOCATION_ID=" + started)
+            .splitlines() if text in line]
+
+
+def test_the_level_asked_for_comes_back_after_a_restart_and_a_bad_state_file_is_said_once(guest):
+    assert guest.read(STATE) == "50\n"
+    for prepare, sent, why in (("true", b"\x1b@0Fi", None),
+                               ("echo garbage > " + STATE, b"", " holds no percentage from 0 to 100"),
+                               ("rm " + STATE, b"", ": No such file or directory")):
+        guest.check(prepare + " && systemctl restart " + UNIT)
+        assert guest.receive(5 + len(sent)) == sim.STARTUP_COMMAND + sent
+        assert guest.line_is_quiet(1)
+        assert this_start_logged(guest, "No brightness restored") == \
+            ([] if sent else ["No brightness restored: " + STATE + why])
+        SUMMARY.append("kept level on %s, %s and restart: the line got %s" % (
+            guest.suite, prepare, (sim.STARTUP_COMMAND + sent).hex(" ").upper()))
+
+
 def test_stop_is_the_orderly_stop(guest):
     stops = stops_logged(guest)
     guest.check("systemctl stop " + UNIT)
@@ -349,6 +382,14 @@ def test_on_a_usb_adapter_it_follows_the_adapter(guest):
     guest.check("systemctl stop " + UNIT)
 
 
+def test_a_level_asked_for_before_a_reboot(guest):
+    guest.check("systemctl start " + UNIT)
+    assert guest.receive(5) == sim.STARTUP_COMMAND
+    guest.write("/tmp/backlight", "30\n")
+    assert guest.receive(5) == sim.brightness_command(9)
+    guest.wait_shell("grep -qx 30 " + STATE, what="the level kept")
+
+
 def test_an_enabled_unit_starts_at_boot_once_uinput_is_loaded(guest):
     guest.check("systemctl enable --quiet " + UNIT)
     guest.reboot()
@@ -357,6 +398,17 @@ def test_an_enabled_unit_starts_at_boot_once_uinput_is_loaded(guest):
     boot = guest.journal("-b", "-t", "systemd-modules-load", "-t", "quorinDaemon")
     assert "Inserted module 'uinput'" in boot and "Daemon started" in boot, boot
     assert boot.index("Inserted module 'uinput'") < boot.index("Daemon started"), boot
+
+
+def test_after_the_reboot_the_kept_level_came_right_after_the_start_up_command(guest):
+    assert guest.receive(5) == sim.brightness_command(9)
+    assert guest.line_is_quiet(1) and this_start_logged(guest, "No brightness") == []
+    SUMMARY.append("kept level on %s, reboot: the line got %s" % (
+        guest.suite, (sim.STARTUP_COMMAND + sim.brightness_command(9)).hex(" ").upper()))
+    guest.check("rm %s && mkdir -p %s && printf '[Service]\\nExecStart=\\nExecStart=/usr/sbin/"
+                "quorinDaemon --foreground --screen none\\n' > %sno-screen.conf && systemctl "
+                "daemon-reload && systemctl restart %s" % (STATE, NO_SCREEN, NO_SCREEN, UNIT))
+    assert guest.receive(5) == sim.STARTUP_COMMAND
 
 
 # --- guided calibration, as the panel mounted turned and 3 % off -----------
@@ -734,6 +786,97 @@ def test_calibration_on_x11_under_a_window_manager(guest):
                       " ".join("%.2f/%.2f" % p for p in before), figures["refusal"],
                       refusal.strip().replace("\n", " /")))
     guest.check("systemctl stop desktop xorg")
+
+
+# --- the backlight dark with the screen, on each desktop -------------------
+
+def commands_until_quiet(guest, quiet=1.5):
+    """The commands the line got until it stayed quiet this long."""
+    while select.select([guest.line], [], [], quiet)[0]:
+        guest.received += guest.line.recv(4096)
+    data, guest.received = guest.received, b""
+    return [data[at:at + 5] for at in range(0, len(data), 5)]
+
+
+def screen_followed(guest):
+    """Back to the package's own unit, which follows the guest's one
+    connected screen; a level asked for. Returns the screen's dpms file.
+    What the last desktop's end sent comes before the start-up command."""
+    guest.check("rm -rf %s && systemctl daemon-reload && systemctl restart %s" % (NO_SCREEN, UNIT))
+    for _ in range(8):
+        if guest.receive(5) == sim.STARTUP_COMMAND:
+            break
+    else:
+        raise AssertionError("no start-up command")
+    (followed,) = this_start_logged(guest, "Following the screen ")
+    guest.write("/tmp/backlight", "60\n")
+    assert guest.receive(5) == sim.brightness_command(18)
+    return "/sys/class/drm/%s/dpms" % followed.split()[-1]
+
+
+def blanked_and_back(guest, dpms, desktop, blank, wake):
+    """The screen blanked by `blank()`, woken by `wake()`: the line gets the
+    darkest level, then the one asked for; the time from the wake to it."""
+    blank()
+    guest.wait_shell("grep -qx Off " + dpms, timeout=60, what=desktop + " blanking the screen")
+    assert commands_until_quiet(guest)[-1:] == [DARK], desktop
+    woken = time.monotonic()
+    wake()
+    assert guest.receive(5, timeout=10) == sim.brightness_command(18), desktop
+    latency = time.monotonic() - woken
+    assert guest.read(dpms).strip() == "On" and commands_until_quiet(guest) == [], desktop
+    SUMMARY.append("backlight on %s under %s: %s on the line when blanked, %s %.2f s after "
+                   "the wake" % (guest.suite, desktop, DARK.hex(" ").upper(),
+                                 sim.brightness_command(18).hex(" ").upper(), latency))
+
+
+def tap(guest):
+    guest.sync_line()
+    for record in sim.encode_samples(sim.tap(2048, 2048)):
+        guest.send(record)
+
+
+def weston(guest, display):
+    guest.check("printf '[core]\\nidle-time=1\\n' > " + WESTON_INI)
+    start_desktop(guest, SESSION % WESTON[guest.suite], wayland_socket(display))
+    return lambda: idle_after_a_touch(guest), lambda: tap(guest)
+
+
+def idle_after_a_touch(guest):
+    """Once (Debian 13, a loaded machine) weston's idle blanking had not
+    come a minute after its start; a touch starts its idle time anew, as
+    a kiosk's first user would."""
+    if guest.shell("sleep 20; grep -qx Off /sys/class/drm/card0-*/dpms", timeout=40)[0] != 0:
+        tap(guest)
+
+
+def labwc(guest, display):
+    start_desktop(guest, SESSION % "labwc", wayland_socket(display))
+    return (lambda: guest.check(as_user(display) + "wlopm --off '*'"),
+            lambda: guest.check(as_user(display) + "wlopm --on '*'"))
+
+
+def x11(guest, _):
+    guest.check(XORG)
+    guest.wait_shell("[ -S /tmp/.X11-unix/X0 ]", timeout=60, what="Xorg")
+    guest.check(X_DESKTOP)
+    guest.wait_shell("pidof openbox", what="openbox")
+    return lambda: guest.check(as_user(X_DISPLAY) + "xset dpms force off"), lambda: tap(guest)
+
+
+def wayland_socket(display):
+    return re.sub(r"XDG_RUNTIME_DIR=(\S+) WAYLAND_DISPLAY=(\S+)", r"\1/\2", display)
+
+
+@pytest.mark.parametrize("desktop,name", [
+    (weston, "weston (idle-time)"),
+    pytest.param(labwc, "labwc (wlopm)", marks=pytest.mark.releases("trixie")),
+    (x11, "X (xset dpms force off)")])
+def test_the_backlight_follows_the_screen(guest, desktop, name):
+    """Each desktop as it blanks the screen; each woken as users do."""
+    dpms = screen_followed(guest)
+    blanked_and_back(guest, dpms, name, *desktop(guest, wayland_display(guest)))
+    guest.check("systemctl stop desktop xorg; true")
 
 
 def test_purge_leaves_no_file_of_the_package(guest):

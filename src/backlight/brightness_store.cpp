@@ -1,0 +1,77 @@
+#include "backlight/brightness_store.h"
+
+#include <fcntl.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+
+#include "daemon/files/whole_file.h"
+
+namespace quorin {
+
+namespace {
+
+constexpr const char* kStateFile = "/brightness";
+// Longer than any percentage: a longer file is no level.
+constexpr std::size_t kLongestText = 8;
+
+// Neither a link nor a FIFO put there is followed or waited for.
+bool readText(const std::string& path, std::string& text)
+{
+    const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    char buffer[kLongestText] = {};
+    const ssize_t count = read(fd, buffer, sizeof buffer);
+    const int error = errno;
+    close(fd);
+    errno = error;
+    if (count < 0)
+        return false;
+    text.assign(buffer, static_cast<std::size_t>(count));
+    return true;
+}
+
+}  // namespace
+
+std::optional<int> parseKeptPercent(const std::string& text)
+{
+    std::size_t digits = 0;
+    while (digits < text.size() && std::isdigit(static_cast<unsigned char>(text[digits])) != 0)
+        ++digits;
+    const std::string rest = text.substr(digits);
+    if (digits == 0 || digits > 3 || !(rest.empty() || rest == "\n"))
+        return std::nullopt;
+    const int percent = std::stoi(text.substr(0, digits));
+    return percent <= 100 ? std::optional<int>(percent) : std::nullopt;
+}
+
+BrightnessStore::BrightnessStore(const std::string& directory)
+    : file(directory + kStateFile, "Brightness not kept in", LOG_ERR, true)
+{
+}
+
+std::optional<int> BrightnessStore::load()
+{
+    const char* path = file.path().c_str();
+    std::string text;
+    if (!readText(path, text)) {
+        syslog(LOG_USER | LOG_NOTICE, "No brightness restored: %s: %m", path);
+        return std::nullopt;
+    }
+    saved = parseKeptPercent(text);
+    if (!saved)
+        syslog(LOG_USER | LOG_NOTICE,
+               "No brightness restored: %s holds no percentage from 0 to 100", path);
+    return saved;
+}
+
+void BrightnessStore::save(int percent)
+{
+    if (saved != percent && file.replace(std::to_string(percent) + "\n"))
+        saved = percent;
+}
+
+}  // namespace quorin
