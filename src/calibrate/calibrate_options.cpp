@@ -6,7 +6,7 @@
 #include <iterator>
 #include <optional>
 
-#include "calibrate/matrix_text.h"
+#include "calibrate/install/matrix_text.h"
 
 namespace quorin::calibrate {
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "calibrate/geometry.h"
+#include "calibrate/fit/geometry.h"
 
 namespace quorin::calibrate {
 

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "calibrate/matrix_text.h"
+#include "calibrate/install/matrix_text.h"
 
 namespace quorin::calibrate {
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "calibrate/calibration_session.h"
+#include "calibrate/fit/calibration_session.h"
 
 namespace quorin::calibrate {
 

@@ -6,7 +6,7 @@
 
 #include "calibrate/calibrate_options.h"
 #include "calibrate/calibration_report.h"
-#include "calibrate/rule_install.h"
+#include "calibrate/install/rule_install.h"
 #include "calibrate/run_calibration.h"
 
 namespace {

@@ -9,14 +9,14 @@
 #include <vector>
 
 #include "calibrate/calibration_report.h"
-#include "calibrate/calibration_session.h"
-#include "calibrate/escape_keys.h"
-#include "calibrate/output_frame.h"
-#include "calibrate/rule_install.h"
-#include "calibrate/screen.h"
+#include "calibrate/fit/calibration_session.h"
+#include "calibrate/fit/output_frame.h"
+#include "calibrate/input/escape_keys.h"
+#include "calibrate/input/touch_input.h"
+#include "calibrate/install/rule_install.h"
+#include "calibrate/screen/screen.h"
 #include "calibrate/signal_watch.h"
 #include "calibrate/system_error.h"
-#include "calibrate/touch_input.h"
 
 namespace quorin::calibrate {
 

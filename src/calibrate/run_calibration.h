@@ -3,7 +3,7 @@
 #include <ostream>
 
 #include "calibrate/calibrate_options.h"
-#include "calibrate/geometry.h"
+#include "calibrate/fit/geometry.h"
 
 namespace quorin::calibrate {
 

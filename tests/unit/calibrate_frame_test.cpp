@@ -3,9 +3,9 @@
 #include <string>
 #include <vector>
 
-#include "calibrate/display_servers.h"
-#include "calibrate/matrix_fit.h"
-#include "calibrate/output_frame.h"
+#include "calibrate/fit/matrix_fit.h"
+#include "calibrate/fit/output_frame.h"
+#include "calibrate/screen/display_servers.h"
 
 namespace quorin::calibrate {
 namespace {

@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "calibrate/calibrate_options.h"
-#include "calibrate/device_lookup.h"
-#include "calibrate/matrix_text.h"
+#include "calibrate/input/device_lookup.h"
+#include "calibrate/install/matrix_text.h"
 
 namespace quorin::calibrate {
 namespace {
