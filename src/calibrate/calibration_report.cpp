@@ -79,9 +79,9 @@ std::string centreLine(const CalibrationSession& session)
            " residual " + oneDecimal(session.residualPixels()) + " px";
 }
 
-std::string ruleLine(const Matrix& matrix)
+std::string ruleLine(const Matrix& matrix, const std::string& output)
 {
-    return "rule " + udevRuleLine(matrix);
+    return "rule " + udevRuleLine(matrix, output);
 }
 
 }  // namespace quorin::calibrate

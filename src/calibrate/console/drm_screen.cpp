@@ -4,9 +4,12 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include <drm.h>
 #include <drm_mode.h>
@@ -15,6 +18,7 @@
 
 #include "calibrate/console/console_mode.h"
 #include "calibrate/screen/canvas.h"
+#include "calibrate/screen/output_choice.h"
 #include "calibrate/system_error.h"
 
 namespace quorin::calibrate {
@@ -30,7 +34,14 @@ struct Output {
     std::uint32_t connector = 0;
     std::uint32_t crtc = 0;
     drmModeModeInfo mode{};
+    std::string name;  // as the kernel and display servers name it: "HDMI-A-1"
 };
+
+std::string connectorName(const drmModeConnector& connector)
+{
+    const char* type = drmModeGetConnectorTypeName(connector.connector_type);
+    return std::string(type ? type : "Unknown") + "-" + std::to_string(connector.connector_type_id);
+}
 
 drmModeModeInfo preferredMode(const drmModeConnector& connector)
 {
@@ -71,22 +82,42 @@ std::optional<Output> outputOf(int fd, const drmModeRes& resources, std::uint32_
     if (connector->connection == DRM_MODE_CONNECTED && connector->count_modes > 0) {
         const std::uint32_t crtc = crtcFor(fd, resources, *connector);
         if (crtc != 0)
-            output = Output{id, crtc, preferredMode(*connector)};
+            output = Output{id, crtc, preferredMode(*connector), connectorName(*connector)};
     }
     drmModeFreeConnector(connector);
     return output;
 }
 
-std::optional<Output> connectedOutput(int fd)
+std::vector<Output> connectedOutputs(int fd)
 {
     drmModeRes* resources = drmModeGetResources(fd);
     if (!resources)
-        return std::nullopt;
-    std::optional<Output> output;
-    for (int i = 0; i < resources->count_connectors && !output; ++i)
-        output = outputOf(fd, *resources, resources->connectors[i]);
+        return {};
+    std::vector<Output> outputs;
+    for (int i = 0; i < resources->count_connectors; ++i)
+        if (std::optional<Output> output = outputOf(fd, *resources, resources->connectors[i]))
+            outputs.push_back(*output);
     drmModeFreeResources(resources);
-    return output;
+    return outputs;
+}
+
+// The one connected screen, or the one asked for by name.
+Output chosenOutput(const std::vector<Output>& outputs, const std::string& asked,
+                    const std::string& path)
+{
+    std::vector<NamedOutput> named;
+    for (const Output& output : outputs)
+        named.push_back({output.name, {0, 0, output.mode.hdisplay, output.mode.vdisplay}, false});
+    const NamedOutput* choice = chooseOutput(named, asked, "", "the DRM card " + path);
+    return outputs[static_cast<std::size_t>(choice - named.data())];
+}
+
+bool hasOutput(const std::vector<Output>& outputs, const std::string& asked)
+{
+    return asked.empty()
+               ? !outputs.empty()
+               : std::any_of(outputs.begin(), outputs.end(),
+                             [&asked](const Output& output) { return output.name == asked; });
 }
 
 class DrmScreen : public Screen {
@@ -192,33 +223,43 @@ int openCard(const std::string& path)
     return checked(open(path.c_str(), O_RDWR | O_CLOEXEC), "cannot open " + path);
 }
 
-std::unique_ptr<Screen> screenOn(int fd, const std::string& path)
+std::unique_ptr<Screen> screenOn(int fd, const std::string& path, const std::string& asked)
 {
-    const std::optional<Output> output = connectedOutput(fd);
-    if (!output) {
+    const std::vector<Output> outputs = connectedOutputs(fd);
+    if (outputs.empty()) {
         close(fd);
         throw CalibrationFailure("DRM: " + path + " has no connected screen");
     }
-    auto screen = std::make_unique<DrmScreen>(fd, *output);
+    std::unique_ptr<DrmScreen> screen;
+    try {
+        screen = std::make_unique<DrmScreen>(fd, chosenOutput(outputs, asked, path));
+    } catch (...) {
+        close(fd);
+        throw;
+    }
     screen->start();
     return screen;
 }
 
 }  // namespace
 
-std::unique_ptr<Screen> openDrmScreen(const std::string& path)
+std::unique_ptr<Screen> openDrmScreen(const std::string& path, const std::string& asked)
 {
     if (!path.empty())
-        return screenOn(openCard(path), path);
+        return screenOn(openCard(path), path, asked);
     for (int card = 0; card < kMaxCards; ++card) {
         const std::string candidate = "/dev/dri/card" + std::to_string(card);
         const int fd = open(candidate.c_str(), O_RDWR | O_CLOEXEC);
         if (fd < 0)
             continue;
-        if (connectedOutput(fd))
-            return screenOn(fd, candidate);
+        if (hasOutput(connectedOutputs(fd), asked))
+            return screenOn(fd, candidate, asked);
         close(fd);
     }
+    if (!asked.empty())
+        throw OutputNotChosen("DRM: no /dev/dri/card* that could be opened has a connected "
+                              "screen named " +
+                              asked);
     throw CalibrationFailure("DRM: no /dev/dri/card* with a connected screen could be opened");
 }
 

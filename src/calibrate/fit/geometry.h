@@ -16,6 +16,15 @@ struct Size {
     int height = 0;
 };
 
+// A rectangle of pixels: an output's place in its display server's
+// layout, the layout's own box.
+struct Rect {
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+};
+
 // An absolute axis as evdev announces it (EVIOCGABS).
 struct AxisRange {
     int minimum = 0;

@@ -29,6 +29,16 @@ bool anyStartsWith(const std::vector<std::string>& names, const char* prefix)
                        [prefix](const std::string& name) { return startsWith(name, prefix); });
 }
 
+std::string sizeText(const Rect& rect)
+{
+    return std::to_string(rect.width) + "x" + std::to_string(rect.height);
+}
+
+std::string rectText(const Rect& rect)
+{
+    return sizeText(rect) + " at " + std::to_string(rect.x) + "," + std::to_string(rect.y);
+}
+
 Matrix compose(const Matrix& outer, const Matrix& inner)
 {
     return {outer[0] * inner[0] + outer[1] * inner[3],
@@ -77,6 +87,20 @@ Turn turnOfRandrRotation(std::uint16_t rotation)
     return static_cast<Turn>(flipped + quarters % 4);
 }
 
+TouchSpread waylandTouchSpread(const std::string& compositor,
+                               const std::vector<std::string>& globals, bool tied)
+{
+    switch (waylandMatrixFrame(compositor, globals)) {
+    case MatrixFrame::unturnedOutput:
+        return TouchSpread::oneOutput;
+    case MatrixFrame::window:
+        return tied ? TouchSpread::oneOutput : TouchSpread::wholeLayout;
+    case MatrixFrame::unknown:
+        break;
+    }
+    return TouchSpread::unknown;
+}
+
 MatrixFrame waylandMatrixFrame(const std::string& compositor,
                                const std::vector<std::string>& globals)
 {
@@ -122,11 +146,30 @@ Matrix matrixOnUnturnedOutput(const Matrix& windowMatrix, Turn turn)
     return compose(unturningMatrix(turn), windowMatrix);
 }
 
+// The window's fractions onto the layout's: the output's share of the
+// box, from its place in it.
+Matrix matrixOnLayout(const Matrix& windowMatrix, const OutputPlace& place)
+{
+    const double width = place.layout.width;
+    const double height = place.layout.height;
+    const Matrix toLayout{place.output.width / width,
+                          0,
+                          (place.output.x - place.layout.x) / width,
+                          0,
+                          place.output.height / height,
+                          (place.output.y - place.layout.y) / height};
+    return compose(toLayout, windowMatrix);
+}
+
 Matrix installedMatrix(const Matrix& windowMatrix, const ScreenFrame& frame)
 {
-    if (frame.frame != MatrixFrame::unturnedOutput)
-        return windowMatrix;
-    return matrixOnUnturnedOutput(windowMatrix, frame.turn);
+    if (frame.frame == MatrixFrame::unturnedOutput)
+        return matrixOnUnturnedOutput(windowMatrix, frame.turn);
+    const OutputPlace& place = frame.place;
+    if (place.spread == TouchSpread::wholeLayout && place.layout.width > 0 &&
+        place.layout.height > 0)
+        return matrixOnLayout(windowMatrix, place);
+    return windowMatrix;
 }
 
 std::string turnName(Turn turn)
@@ -152,6 +195,31 @@ std::string frameLine(const ScreenFrame& frame)
     }
     return turned + ", not known to apply the matrix before or after the turn: the matrix is "
                     "given in the window's frame; if taps land turned, use the other one below";
+}
+
+std::string layoutLine(const ScreenFrame& frame)
+{
+    const OutputPlace& place = frame.place;
+    if (place.name.empty())
+        return "";
+    const std::string server = frame.server.empty() ? "the display server" : frame.server;
+    std::string line = "layout " + place.name + " " + rectText(place.output);
+    switch (place.spread) {
+    case TouchSpread::wholeLayout:
+        return line + " of " + sizeText(place.layout) + ": " + server +
+               " spreads a touch over the whole layout; the matrix puts the panel onto this "
+               "output there, and holds until the layout changes";
+    case TouchSpread::oneOutput:
+        return line + ": " + server + " ties the touch screen to this output" +
+               (place.tiedBy.empty() ? "" : " by " + place.tiedBy) +
+               "; the matrix is given in the output's frame";
+    case TouchSpread::unknown:
+        break;
+    }
+    return line + " of " + sizeText(place.layout) + ": " + server +
+           " is not known to tie a touch to one output or to spread it over the layout: the "
+           "matrix is given in the output's frame; if taps land spread over the layout, use the "
+           "other one below";
 }
 
 }  // namespace quorin::calibrate

@@ -44,4 +44,18 @@ std::optional<std::string> findEventNode(const std::vector<InputEntry>& entries,
     return "/dev/input/event" + std::to_string(best);
 }
 
+std::string udevProperty(const std::string& database, const std::string& name)
+{
+    const std::string key = "E:" + name + "=";
+    for (std::size_t line = 0; line < database.size(); line = database.find('\n', line) + 1) {
+        if (database.compare(line, key.size(), key) == 0) {
+            const std::size_t end = database.find('\n', line);
+            return withoutNewline(database.substr(line + key.size(), end - line - key.size()));
+        }
+        if (database.find('\n', line) == std::string::npos)
+            break;
+    }
+    return "";
+}
+
 }  // namespace quorin::calibrate

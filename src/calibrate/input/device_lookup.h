@@ -21,4 +21,8 @@ std::optional<std::string> findEventNode(const std::vector<InputEntry>& entries,
 // The number of "eventN", or -1 for any other entry (input3, mouse0, ...).
 int eventNumber(const std::string& node);
 
+// A property of a device in udev's database file for it
+// (/run/udev/data/cMAJOR:MINOR, "E:NAME=value" lines); empty if unset.
+std::string udevProperty(const std::string& database, const std::string& name);
+
 }  // namespace quorin::calibrate

@@ -3,6 +3,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -107,6 +109,19 @@ std::vector<input_event> TouchInput::readEvents()
         throwErrno(nodePath + ": the touch screen went away");
     events.resize(static_cast<std::size_t>(got) / sizeof(input_event));
     return events;
+}
+
+// udev's database is readable by everyone; a node it does not know, such
+// as a FIFO given as --device, has no entry and no properties.
+std::string TouchInput::udevProperty(const std::string& name) const
+{
+    struct stat node {};
+    if (fstat(descriptor, &node) < 0 || !S_ISCHR(node.st_mode))
+        return "";
+    return calibrate::udevProperty(
+        fileText("/run/udev/data/c" + std::to_string(major(node.st_rdev)) + ":" +
+                 std::to_string(minor(node.st_rdev))),
+        name);
 }
 
 }  // namespace quorin::calibrate

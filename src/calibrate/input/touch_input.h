@@ -28,6 +28,8 @@ public:
     Point position() const;
     // What has arrived; empty when nothing has.
     std::vector<input_event> readEvents();
+    // A property udev gave the device (WL_OUTPUT); empty if none.
+    std::string udevProperty(const std::string& name) const;
 
 private:
     std::string nodePath;

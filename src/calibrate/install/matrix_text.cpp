@@ -52,18 +52,33 @@ std::optional<Matrix> parseMatrix(const std::string& text)
     return matrix;
 }
 
-std::string udevRuleLine(const Matrix& matrix)
+bool isPlainOutputName(const std::string& name)
 {
-    return std::string("SUBSYSTEM==\"input\", KERNEL==\"event*\", ATTRS{name}==\"") + kDeviceName +
-           "\", ENV{LIBINPUT_CALIBRATION_MATRIX}=\"" + matrixText(matrix) + "\"";
+    constexpr std::size_t kLongest = 64;
+    return !name.empty() && name.size() <= kLongest &&
+           name.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+                                  "0123456789-_.:") == std::string::npos;
 }
 
-std::string rulesFileText(const Matrix& matrix)
+std::string udevRuleLine(const Matrix& matrix, const std::string& output)
+{
+    return std::string("SUBSYSTEM==\"input\", KERNEL==\"event*\", ATTRS{name}==\"") + kDeviceName +
+           "\", ENV{LIBINPUT_CALIBRATION_MATRIX}=\"" + matrixText(matrix) + "\"" +
+           (output.empty() ? "" : ", ENV{WL_OUTPUT}=\"" + output + "\"");
+}
+
+std::string rulesFileText(const Matrix& matrix, const std::string& output)
 {
     return "# The touch panel's calibration for libinput, written by quorin-calibrate.\n"
            "# Run quorin-calibrate again to renew it; remove this file to go back to\n"
            "# the panel's raw positions.\n" +
-           udevRuleLine(matrix) + "\n";
+           udevRuleLine(matrix, output) + "\n";
+}
+
+std::string installCommand(const Matrix& matrix, const std::string& output)
+{
+    return "sudo quorin-calibrate --install --matrix \"" + matrixText(matrix) + "\"" +
+           (output.empty() ? "" : " --output " + output);
 }
 
 }  // namespace quorin::calibrate

@@ -18,11 +18,21 @@ std::string matrixText(const Matrix& matrix);
 // that folds the panel onto a line (a*e - b*d == 0).
 std::optional<Matrix> parseMatrix(const std::string& text);
 
+// Whether an output's name stands in the rule and on a command line as
+// it is: letters, digits and "-_.:", as display servers name connectors
+// ("HDMI-A-1", "DP-2", "Virtual-1").
+bool isPlainOutputName(const std::string& name);
+
 // The rule's one line, matched as the example rule shipped with the
-// daemon is: the input device's event node, by the device's name.
-std::string udevRuleLine(const Matrix& matrix);
+// daemon is: the input device's event node, by the device's name. With
+// an output, the rule also ties the device to it by WL_OUTPUT, the
+// property weston reads.
+std::string udevRuleLine(const Matrix& matrix, const std::string& output = "");
 
 // The whole file written by --install: a comment, then the rule.
-std::string rulesFileText(const Matrix& matrix);
+std::string rulesFileText(const Matrix& matrix, const std::string& output = "");
+
+// The root command that installs this matrix, for a run as a user.
+std::string installCommand(const Matrix& matrix, const std::string& output = "");
 
 }  // namespace quorin::calibrate

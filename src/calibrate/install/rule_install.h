@@ -1,8 +1,10 @@
 #pragma once
 
 #include <ostream>
+#include <string>
 
 #include "calibrate/fit/geometry.h"
+#include "calibrate/install/matrix_text.h"
 
 namespace quorin::calibrate {
 
@@ -10,10 +12,8 @@ namespace quorin::calibrate {
 // any earlier one, reloads udev's rules, and has the device made anew so
 // that every reader takes the matrix up (libinput reads it only when a
 // device is added): restarts the daemon's service if it is active, else
-// says what to restart. Reports each step on `out`; throws on failure.
-void installMatrix(const Matrix& matrix, std::ostream& out);
-
-// The root command that installs this matrix, for a run as a user.
-std::string installCommand(const Matrix& matrix);
+// says what to restart. With an output, the rule also ties the device to
+// it (WL_OUTPUT, for weston). Reports each step on `out`; throws on failure.
+void installMatrix(const Matrix& matrix, const std::string& output, std::ostream& out);
 
 }  // namespace quorin::calibrate

@@ -23,13 +23,19 @@ std::string programNameOf(int pid)
     return text;
 }
 
-std::string peerProgramName(int socketFd)
+int peerPid(int socketFd)
 {
     ucred peer{};
     socklen_t length = sizeof peer;
     if (getsockopt(socketFd, SOL_SOCKET, SO_PEERCRED, &peer, &length) < 0 || peer.pid <= 0)
-        return "";
-    return programNameOf(peer.pid);
+        return 0;
+    return peer.pid;
+}
+
+std::string peerProgramName(int socketFd)
+{
+    const int pid = peerPid(socketFd);
+    return pid > 0 ? programNameOf(pid) : "";
 }
 
 }  // namespace quorin::calibrate

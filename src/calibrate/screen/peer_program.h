@@ -9,6 +9,9 @@ namespace quorin::calibrate {
 // it cannot be told.
 std::string peerProgramName(int socketFd);
 
+// That process's pid; 0 where it cannot be told.
+int peerPid(int socketFd);
+
 // The name of a process by its pid, without the newline; empty if gone.
 std::string programNameOf(int pid);
 

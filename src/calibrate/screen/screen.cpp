@@ -5,6 +5,7 @@
 #include "calibrate/console/drm_screen.h"
 #include "calibrate/console/fbdev_screen.h"
 #include "calibrate/environment.h"
+#include "calibrate/screen/output_choice.h"
 #include "calibrate/screen/screen_owner.h"
 #include "calibrate/system_error.h"
 #include "calibrate/wayland/wayland_screen.h"
@@ -27,18 +28,18 @@ bool waylandReachable()
            environmentValue("WAYLAND_DISPLAY").rfind('/', 0) == 0;
 }
 
-std::unique_ptr<Screen> waylandOrFail()
+std::unique_ptr<Screen> waylandOrFail(const OutputRequest& request)
 {
-    std::unique_ptr<Screen> screen = connectWaylandScreen();
+    std::unique_ptr<Screen> screen = connectWaylandScreen(request);
     if (!screen)
         throw CalibrationFailure("no Wayland compositor answers (WAYLAND_DISPLAY, "
                                  "XDG_RUNTIME_DIR)");
     return screen;
 }
 
-std::unique_ptr<Screen> x11OrFail()
+std::unique_ptr<Screen> x11OrFail(const std::string& asked)
 {
-    std::unique_ptr<Screen> screen = connectX11Screen();
+    std::unique_ptr<Screen> screen = connectX11Screen(asked);
     if (!screen)
         throw CalibrationFailure(set("DISPLAY") ? "no X server answers on DISPLAY=" +
                                                       environmentValue("DISPLAY")
@@ -49,7 +50,7 @@ std::unique_ptr<Screen> x11OrFail()
 std::unique_ptr<Screen> drmUnlessHeld(const CalibrateOptions& options)
 {
     refuseHeldScreen();
-    return openDrmScreen(options.drmDevice);
+    return openDrmScreen(options.drmDevice, options.output);
 }
 
 // Asked for by name, the framebuffer is drawn on even where a display
@@ -63,13 +64,18 @@ std::unique_ptr<Screen> fbdevAsAsked(const CalibrateOptions& options)
     return openFbdevScreen(options.fbDevice);
 }
 
-// Without a display server: DRM, and where that fails, the framebuffer.
+// Without a display server: DRM, and where that fails, the framebuffer,
+// which has no outputs to name.
 std::unique_ptr<Screen> consoleScreen(const CalibrateOptions& options)
 {
     refuseHeldScreen();
     try {
-        return openDrmScreen(options.drmDevice);
+        return openDrmScreen(options.drmDevice, options.output);
+    } catch (const OutputNotChosen&) {
+        throw;
     } catch (const std::exception& drmFailure) {
+        if (!options.output.empty())
+            throw;
         std::cerr << "quorin-calibrate: " << drmFailure.what() << "; trying " << options.fbDevice
                   << std::endl;
     }
@@ -78,13 +84,13 @@ std::unique_ptr<Screen> consoleScreen(const CalibrateOptions& options)
 
 }  // namespace
 
-std::unique_ptr<Screen> openScreen(const CalibrateOptions& options)
+std::unique_ptr<Screen> openScreen(const CalibrateOptions& options, const OutputRequest& request)
 {
     switch (options.display) {
     case DisplayChoice::wayland:
-        return waylandOrFail();
+        return waylandOrFail(request);
     case DisplayChoice::x11:
-        return x11OrFail();
+        return x11OrFail(request.asked);
     case DisplayChoice::drm:
         return drmUnlessHeld(options);
     case DisplayChoice::fbdev:
@@ -93,9 +99,9 @@ std::unique_ptr<Screen> openScreen(const CalibrateOptions& options)
         break;
     }
     if (waylandReachable())
-        if (std::unique_ptr<Screen> screen = connectWaylandScreen())
+        if (std::unique_ptr<Screen> screen = connectWaylandScreen(request))
             return screen;
-    if (std::unique_ptr<Screen> screen = connectX11Screen())
+    if (std::unique_ptr<Screen> screen = connectX11Screen(request.asked))
         return screen;
     return consoleScreen(options);
 }

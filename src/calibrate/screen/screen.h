@@ -62,9 +62,17 @@ protected:
     bool redraw = false;
 };
 
+// What a screen chooses its output by, among several: the one the command
+// line names, else the one the display server ties the touch screen to.
+struct OutputRequest {
+    std::string asked;       // --output
+    std::string udevOutput;  // the touch screen's WL_OUTPUT, which ties it for weston
+};
+
 // The screen the options ask for; for "auto" Wayland when a compositor
 // answers, else X, else DRM, else the framebuffer, unless a display
-// server holds the screen. Throws when none works.
-std::unique_ptr<Screen> openScreen(const CalibrateOptions& options);
+// server holds the screen. Throws when none works, OutputNotChosen where
+// the output is not told (see output_choice.h).
+std::unique_ptr<Screen> openScreen(const CalibrateOptions& options, const OutputRequest& request);
 
 }  // namespace quorin::calibrate

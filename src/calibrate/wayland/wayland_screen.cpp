@@ -7,15 +7,19 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <iostream>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include <wayland-client.h>
 
+#include "calibrate/install/labwc_tie.h"
 #include "calibrate/screen/canvas.h"
+#include "calibrate/screen/output_choice.h"
 #include "calibrate/screen/peer_program.h"
 #include "calibrate/system_error.h"
+#include "xdg-output-unstable-v1-client-protocol.h"
 #include "xdg-shell-client-protocol.h"
 
 namespace quorin::calibrate {
@@ -25,14 +29,35 @@ namespace {
 constexpr std::uint32_t kCompositorVersion = 4;
 constexpr std::uint32_t kSeatVersion = 4;
 constexpr std::uint32_t kWmBaseVersion = 1;
-constexpr std::uint32_t kOutputVersion = 2;
+// Version 4 names the output; xdg-output 2 names it too, and gives its
+// place in the layout, which wl_output's geometry leaves 0,0 on wlroots.
+constexpr std::uint32_t kOutputVersion = 4;
+constexpr std::uint32_t kXdgOutputVersion = 3;
 
 // An output as the compositor describes it; kept at a fixed address for
-// its listener.
+// its listeners.
 struct OutputInfo {
     wl_output* output = nullptr;
+    zxdg_output_v1* described = nullptr;
     std::int32_t transform = WL_OUTPUT_TRANSFORM_NORMAL;
+    std::string name;
+    Rect area;  // wl_output's position and current mode
+    int scale = 1;
+    Rect logical;  // xdg-output's, where offered
 };
+
+// The output's place in the layout, in the compositor's logical pixels:
+// xdg-output's, else its mode turned and scaled as the compositor does.
+NamedOutput namedOutput(const OutputInfo& info)
+{
+    if (info.logical.width > 0 && info.logical.height > 0)
+        return {info.name, info.logical};
+    const bool sideways = (info.transform & WL_OUTPUT_TRANSFORM_90) != 0;
+    const int scale = info.scale > 0 ? info.scale : 1;
+    const int width = (sideways ? info.area.height : info.area.width) / scale;
+    const int height = (sideways ? info.area.width : info.area.height) / scale;
+    return {info.name, {info.area.x, info.area.y, width, height}};
+}
 
 // One picture's pixels, kept until the compositor releases them or the
 // window goes.
@@ -83,7 +108,11 @@ int sharedMemory(std::size_t bytes)
 
 class WaylandScreen : public ServerWindowScreen {
 public:
-    explicit WaylandScreen(wl_display* display) : display(display) {}
+    WaylandScreen(wl_display* display, OutputRequest request)
+        : display(display),
+          request(std::move(request))
+    {
+    }
     ~WaylandScreen() override;
 
     void start();
@@ -113,23 +142,31 @@ private:
     static void toplevelClose(void* data, xdg_toplevel* toplevel);
 
     void bindGlobals();
+    void describeOutputs();
+    void placeOnOutput();
+    void tieToOutput(const std::string& name);
     void makeWindow();
     ShmFrame& newFrame(Size frameSize);
     void showPlaceholder();
     void checkConnection();
 
     wl_display* display;
+    OutputRequest request;
     wl_registry* registry = nullptr;
     wl_compositor* compositor = nullptr;
     wl_shm* shm = nullptr;
     xdg_wm_base* wmBase = nullptr;
+    zxdg_output_manager_v1* outputManager = nullptr;
     wl_seat* seat = nullptr;
     wl_keyboard* keyboard = nullptr;
     wl_pointer* pointer = nullptr;
     std::vector<std::unique_ptr<OutputInfo>> outputs;
-    wl_output* entered = nullptr;  // the output the window is on, once told
+    wl_output* entered = nullptr;        // the output the window is on, once told
+    const OutputInfo* chosen = nullptr;  // the output asked for, or the touch screen's
+    OutputPlace place;
     std::vector<std::string> globals;
     std::string compositorName;
+    int compositorPid = 0;
     wl_surface* surface = nullptr;
     xdg_surface* windowSurface = nullptr;
     xdg_toplevel* toplevel = nullptr;
@@ -177,18 +214,56 @@ void repeatInfo(void* /*data*/, wl_keyboard* /*keyboard*/, std::int32_t /*rate*/
 {
 }
 
-void outputGeometry(void* data, wl_output* /*output*/, std::int32_t /*x*/, std::int32_t /*y*/,
+void outputGeometry(void* data, wl_output* /*output*/, std::int32_t x, std::int32_t y,
                     std::int32_t /*width*/, std::int32_t /*height*/, std::int32_t /*subpixel*/,
                     const char* /*make*/, const char* /*model*/, std::int32_t transform)
 {
-    static_cast<OutputInfo*>(data)->transform = transform;
+    auto* info = static_cast<OutputInfo*>(data);
+    info->transform = transform;
+    info->area.x = x;
+    info->area.y = y;
 }
-void outputMode(void* /*data*/, wl_output* /*output*/, std::uint32_t /*flags*/,
-                std::int32_t /*width*/, std::int32_t /*height*/, std::int32_t /*refresh*/)
+void outputMode(void* data, wl_output* /*output*/, std::uint32_t flags, std::int32_t width,
+                std::int32_t height, std::int32_t /*refresh*/)
 {
+    auto* info = static_cast<OutputInfo*>(data);
+    if ((flags & WL_OUTPUT_MODE_CURRENT) != 0) {
+        info->area.width = width;
+        info->area.height = height;
+    }
 }
 void outputDone(void* /*data*/, wl_output* /*output*/) {}
-void outputScale(void* /*data*/, wl_output* /*output*/, std::int32_t /*factor*/) {}
+void outputScale(void* data, wl_output* /*output*/, std::int32_t factor)
+{
+    static_cast<OutputInfo*>(data)->scale = factor;
+}
+void outputName(void* data, wl_output* /*output*/, const char* name)
+{
+    static_cast<OutputInfo*>(data)->name = name;
+}
+void outputDescription(void* /*data*/, wl_output* /*output*/, const char* /*description*/) {}
+void logicalPosition(void* data, zxdg_output_v1* /*output*/, std::int32_t x, std::int32_t y)
+{
+    auto* info = static_cast<OutputInfo*>(data);
+    info->logical.x = x;
+    info->logical.y = y;
+}
+void logicalSize(void* data, zxdg_output_v1* /*output*/, std::int32_t width, std::int32_t height)
+{
+    auto* info = static_cast<OutputInfo*>(data);
+    info->logical.width = width;
+    info->logical.height = height;
+}
+void describedDone(void* /*data*/, zxdg_output_v1* /*output*/) {}
+void describedName(void* data, zxdg_output_v1* /*output*/, const char* name)
+{
+    auto* info = static_cast<OutputInfo*>(data);
+    if (info->name.empty())
+        info->name = name;
+}
+void describedDescription(void* /*data*/, zxdg_output_v1* /*output*/, const char* /*description*/)
+{
+}
 void surfaceLeave(void* /*data*/, wl_surface* /*surface*/, wl_output* /*output*/) {}
 void pointerLeave(void* /*data*/, wl_pointer* /*pointer*/, std::uint32_t /*serial*/,
                   wl_surface* /*surface*/)
@@ -222,8 +297,13 @@ WaylandScreen::~WaylandScreen()
         wl_keyboard_destroy(keyboard);
     if (pointer)
         wl_pointer_destroy(pointer);
-    for (const std::unique_ptr<OutputInfo>& info : outputs)
+    for (const std::unique_ptr<OutputInfo>& info : outputs) {
+        if (info->described)
+            zxdg_output_v1_destroy(info->described);
         wl_output_destroy(info->output);
+    }
+    if (outputManager)
+        zxdg_output_manager_v1_destroy(outputManager);
     if (seat)
         wl_seat_destroy(seat);
     if (wmBase)
@@ -241,7 +321,10 @@ WaylandScreen::~WaylandScreen()
 void WaylandScreen::start()
 {
     compositorName = peerProgramName(wl_display_get_fd(display));
+    compositorPid = peerPid(wl_display_get_fd(display));
     bindGlobals();
+    describeOutputs();
+    placeOnOutput();
     makeWindow();
 }
 
@@ -287,6 +370,10 @@ void WaylandScreen::global(void* data, wl_registry* registry, std::uint32_t name
                              self);
     } else if (std::strcmp(interface, wl_output_interface.name) == 0)
         self->bindOutput(registry, name, version);
+    else if (std::strcmp(interface, zxdg_output_manager_v1_interface.name) == 0 &&
+             !self->outputManager)
+        self->outputManager = static_cast<zxdg_output_manager_v1*>(
+            bind(&zxdg_output_manager_v1_interface, kXdgOutputVersion));
 }
 
 void WaylandScreen::bindOutput(wl_registry* registry, std::uint32_t name, std::uint32_t version)
@@ -299,20 +386,85 @@ void WaylandScreen::bindOutput(wl_registry* registry, std::uint32_t name, std::u
                                l.mode = outputMode;
                                l.done = outputDone;
                                l.scale = outputScale;
+                               l.name = outputName;
+                               l.description = outputDescription;
                            }),
                            info.get());
     outputs.push_back(std::move(info));
 }
 
-// The turn of the output the window is on: the one it entered, else the
-// only one there is.
+// The outputs' names and places, where the compositor tells them.
+void WaylandScreen::describeOutputs()
+{
+    if (!outputManager)
+        return;
+    for (const std::unique_ptr<OutputInfo>& info : outputs) {
+        info->described = zxdg_output_manager_v1_get_xdg_output(outputManager, info->output);
+        zxdg_output_v1_add_listener(info->described,
+                                    &listenerOf<zxdg_output_v1_listener>([](auto& l) {
+                                        l.logical_position = logicalPosition;
+                                        l.logical_size = logicalSize;
+                                        l.done = describedDone;
+                                        l.name = describedName;
+                                        l.description = describedDescription;
+                                    }),
+                                    info.get());
+    }
+    if (wl_display_roundtrip(display) < 0)
+        throwErrno("Wayland: the compositor did not describe its outputs");
+}
+
+// Among several outputs, the window goes full screen on the one asked
+// for, else on the one the compositor ties the touch screen to; the
+// matrix's frame follows from how the compositor brings a touch there.
+void WaylandScreen::placeOnOutput()
+{
+    const bool labwc = compositorName == "labwc";
+    const std::string tied = labwc ? labwcTiedOutput() : request.udevOutput;
+    std::vector<NamedOutput> named;
+    for (const std::unique_ptr<OutputInfo>& info : outputs)
+        named.push_back(namedOutput(*info));
+    const NamedOutput* choice = chooseOutput(named, request.asked, tied, frame().server);
+    if (!choice)
+        return;
+    chosen = outputs[static_cast<std::size_t>(choice - named.data())].get();
+    if (named.size() == 1 && request.asked.empty() && tied.empty())
+        return;
+    place.name = choice->name;
+    place.output = choice->area;
+    place.layout = layoutBox(named);
+    const bool weston = waylandMatrixFrame(compositorName, globals) == MatrixFrame::unturnedOutput;
+    place.tiedByRule = weston;
+    place.tiedBy = weston ? "WL_OUTPUT in the rule" : labwc ? "its rc.xml" : "";
+    if (labwc && tied != choice->name)
+        tieToOutput(choice->name);
+    place.spread = waylandTouchSpread(compositorName, globals, labwc && !place.tiedBy.empty());
+}
+
+// labwc's own tie, which outlasts a change of the layout; where it cannot
+// be written the touch stays spread over the layout.
+void WaylandScreen::tieToOutput(const std::string& name)
+{
+    try {
+        place.tiedBy = tieInLabwcConfig(name, compositorPid) + ", written now";
+    } catch (const std::exception& failure) {
+        place.tiedBy.clear();
+        std::cerr << "quorin-calibrate: cannot tie the touch screen to " << name
+                  << " in labwc's rc.xml: " << failure.what() << std::endl;
+    }
+}
+
+// The turn of the output the window is on: the one chosen, else the one
+// it entered, else the only one there is.
 ScreenFrame WaylandScreen::frame() const
 {
     ScreenFrame result;
     result.server = compositorName.empty() ? "the Wayland compositor" : compositorName;
     result.frame = waylandMatrixFrame(compositorName, globals);
+    result.place = place;
     for (const std::unique_ptr<OutputInfo>& info : outputs)
-        if (info->output == entered || (!entered && outputs.size() == 1))
+        if (info.get() == chosen ||
+            (!chosen && (info->output == entered || (!entered && outputs.size() == 1))))
             result.turn = turnOfWaylandTransform(info->transform);
     return result;
 }
@@ -396,7 +548,7 @@ void WaylandScreen::makeWindow()
                               this);
     xdg_toplevel_set_title(toplevel, "Touch panel calibration");
     xdg_toplevel_set_app_id(toplevel, "quorin-calibrate");
-    xdg_toplevel_set_fullscreen(toplevel, nullptr);
+    xdg_toplevel_set_fullscreen(toplevel, chosen ? chosen->output : nullptr);
     wl_surface_commit(surface);
     checkConnection();
 }
@@ -511,12 +663,12 @@ void WaylandScreen::checkConnection()
         throwErrno("Wayland: lost the compositor");
 }
 
-std::unique_ptr<Screen> connectWaylandScreen()
+std::unique_ptr<Screen> connectWaylandScreen(const OutputRequest& request)
 {
     wl_display* display = wl_display_connect(nullptr);
     if (!display)
         return nullptr;
-    auto screen = std::make_unique<WaylandScreen>(display);
+    auto screen = std::make_unique<WaylandScreen>(display, request);
     screen->start();
     return screen;
 }

@@ -12,6 +12,7 @@
 #include "calibrate/environment.h"
 #include "calibrate/screen/peer_program.h"
 #include "calibrate/system_error.h"
+#include "calibrate/x11/randr_outputs.h"
 #include "calibrate/x11/x11_setup.h"
 
 namespace quorin::calibrate {
@@ -34,9 +35,11 @@ xcb_screen_t* screenNumber(xcb_connection_t* connection, int number)
 
 class X11Screen : public ServerWindowScreen {
 public:
-    X11Screen(xcb_connection_t* connection, xcb_screen_t* screen)
+    X11Screen(xcb_connection_t* connection, xcb_screen_t* screen, std::string asked)
         : connection(connection),
-          screen(screen)
+          screen(screen),
+          asked(std::move(asked)),
+          root{0, 0, screen->width_in_pixels, screen->height_in_pixels}
     {
     }
     ~X11Screen() override;
@@ -51,16 +54,24 @@ public:
     ScreenFrame frame() const override;
 
 private:
+    void placeOnOutput();
+    bool followOutput();
     void createWindow();
     void describeWindow();
+    void askForPlace();
     void handle(const xcb_generic_event_t& event);
     void configured(const xcb_configure_notify_event_t& event);
+    void rootChanged(const xcb_configure_notify_event_t& event);
     void mapped();
     void putPicture();
     void checkConnection() const;
 
     xcb_connection_t* connection;
     xcb_screen_t* screen;
+    std::string asked;  // --output
+    Rect root;          // the root window, which X spreads a touch over
+    Rect area;          // the window's: the chosen output's, else the root's
+    OutputPlace place;
     xcb_window_t window = 0;
     xcb_gcontext_t gc = 0;
     xcb_cursor_t cursor = 0;
@@ -96,33 +107,79 @@ void X11Screen::start()
     escapeKeys = escapeKeycodes(connection);
     rotation = screenRotation(connection, screen->root);
     managed = windowManagerRuns(connection, screen->root);
+    area = root;
+    placeOnOutput();
     createWindow();
     describeWindow();
     xcb_map_window(connection, window);
     checkConnection();
 }
 
-// At the root's full size from the start, so that going full screen does
-// not change the size the targets were placed for.
+// Among several outputs, the window covers the one asked for: X spreads
+// a touch over the whole root, and the matrix puts the panel onto the
+// output's rectangle there. With one output, the root's is the window's.
+void X11Screen::placeOnOutput()
+{
+    std::vector<NamedOutput> named;
+    for (const RandrOutput& output : randrOutputs(connection, screen->root))
+        named.push_back(output.output);
+    const NamedOutput* choice = chooseOutput(named, asked, "", frame().server);
+    if (!choice || (named.size() == 1 && asked.empty()))
+        return;
+    place.name = choice->name;
+    place.spread = kX11TouchSpread;
+    followOutput();
+}
+
+// The chosen output's rectangle and rotation as RandR has them now;
+// false once it is gone.
+bool X11Screen::followOutput()
+{
+    for (const RandrOutput& output : randrOutputs(connection, screen->root))
+        if (output.output.name == place.name) {
+            area = place.output = output.output.area;
+            place.layout = root;
+            rotation = output.rotation;
+            return true;
+        }
+    return false;
+}
+
+// At the output's full size from the start, so that going full screen
+// does not change the size the targets were placed for.
 void X11Screen::createWindow()
 {
-    current = {screen->width_in_pixels, screen->height_in_pixels};
+    current = {area.width, area.height};
     cursor = blankCursor(connection, screen->root);
     window = xcb_generate_id(connection);
     const std::uint32_t values[] = {packColour(kBackground, format), managed ? 0U : 1U, kEvents,
                                     cursor};
     xcb_create_window(
-        connection, XCB_COPY_FROM_PARENT, window, screen->root, 0, 0, screen->width_in_pixels,
-        screen->height_in_pixels, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual,
+        connection, XCB_COPY_FROM_PARENT, window, screen->root, static_cast<std::int16_t>(area.x),
+        static_cast<std::int16_t>(area.y), static_cast<std::uint16_t>(area.width),
+        static_cast<std::uint16_t>(area.height), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+        screen->root_visual,
         XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT | XCB_CW_EVENT_MASK | XCB_CW_CURSOR, values);
     gc = xcb_generate_id(connection);
     xcb_create_gc(connection, gc, window, 0, nullptr);
-    // Without a window manager the root's changes (a new rotation) are
-    // this window's to follow.
-    if (!managed) {
-        const std::uint32_t rootEvents = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
-        xcb_change_window_attributes(connection, screen->root, XCB_CW_EVENT_MASK, &rootEvents);
-    }
+    // The root's changes (a new rotation, a new layout) are followed.
+    const std::uint32_t rootEvents = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+    xcb_change_window_attributes(connection, screen->root, XCB_CW_EVENT_MASK, &rootEvents);
+}
+
+// A window manager puts a full-screen window on the output it stands on:
+// the place is asked for as the user's (ICCCM's WM_NORMAL_HINTS).
+void X11Screen::askForPlace()
+{
+    constexpr std::uint32_t kUserPositionAndSize = 1U | 2U;
+    constexpr std::size_t kSizeHintsFields = 18;
+    std::vector<std::uint32_t> hints(kSizeHintsFields, 0);
+    hints[0] = kUserPositionAndSize;
+    hints[1] = static_cast<std::uint32_t>(area.x);
+    hints[2] = static_cast<std::uint32_t>(area.y);
+    hints[3] = static_cast<std::uint32_t>(area.width);
+    hints[4] = static_cast<std::uint32_t>(area.height);
+    setProperty(connection, window, XCB_ATOM_WM_NORMAL_HINTS, XCB_ATOM_WM_SIZE_HINTS, hints);
 }
 
 void X11Screen::describeWindow()
@@ -133,9 +190,11 @@ void X11Screen::describeWindow()
     deleteWindow = internAtom(connection, "WM_DELETE_WINDOW");
     setProperty(connection, window, internAtom(connection, "WM_PROTOCOLS"), XCB_ATOM_ATOM,
                 {deleteWindow});
-    if (managed)
-        setProperty(connection, window, internAtom(connection, "_NET_WM_STATE"), XCB_ATOM_ATOM,
-                    {internAtom(connection, "_NET_WM_STATE_FULLSCREEN")});
+    if (!managed)
+        return;
+    askForPlace();
+    setProperty(connection, window, internAtom(connection, "_NET_WM_STATE"), XCB_ATOM_ATOM,
+                {internAtom(connection, "_NET_WM_STATE_FULLSCREEN")});
 }
 
 ScreenFrame X11Screen::frame() const
@@ -144,6 +203,7 @@ ScreenFrame X11Screen::frame() const
     result.server = serverName.empty() ? "the X server" : serverName;
     result.turn = turnOfRandrRotation(rotation);
     result.frame = MatrixFrame::window;
+    result.place = place;
     return result;
 }
 
@@ -225,15 +285,30 @@ void X11Screen::handle(const xcb_generic_event_t& event)
     }
 }
 
+// The root was resized (turned, or the layout changed): without a window
+// manager the window follows it, or the chosen output, and the targets
+// are placed anew; a window manager moves a full-screen window itself.
+void X11Screen::rootChanged(const xcb_configure_notify_event_t& event)
+{
+    root = area = {0, 0, event.width, event.height};
+    rotation = screenRotation(connection, screen->root);
+    if (!place.name.empty() && !followOutput())
+        throw CalibrationFailure("X: the output " + place.name + " went away");
+    if (managed)
+        return;
+    const std::uint32_t values[] = {
+        static_cast<std::uint32_t>(area.x), static_cast<std::uint32_t>(area.y),
+        static_cast<std::uint32_t>(area.width), static_cast<std::uint32_t>(area.height)};
+    xcb_configure_window(connection, window,
+                         XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_WIDTH |
+                             XCB_CONFIG_WINDOW_HEIGHT,
+                         values);
+}
+
 void X11Screen::configured(const xcb_configure_notify_event_t& event)
 {
     if (event.window == screen->root) {
-        // The root was resized (turned): so is the window, and the
-        // targets are placed anew.
-        const std::uint32_t size[] = {event.width, event.height};
-        xcb_configure_window(connection, window, XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT,
-                             size);
-        rotation = screenRotation(connection, screen->root);
+        rootChanged(event);
         return;
     }
     if (event.window != window || (event.width == current.width && event.height == current.height))
@@ -264,7 +339,7 @@ void X11Screen::checkConnection() const
 
 }  // namespace
 
-std::unique_ptr<Screen> connectX11Screen()
+std::unique_ptr<Screen> connectX11Screen(const std::string& asked)
 {
     if (environmentValue("DISPLAY").empty())
         return nullptr;
@@ -276,7 +351,7 @@ std::unique_ptr<Screen> connectX11Screen()
         xcb_disconnect(connection);
         return nullptr;
     }
-    auto x11 = std::make_unique<X11Screen>(connection, screen);
+    auto x11 = std::make_unique<X11Screen>(connection, screen, asked);
     x11->start();
     return x11;
 }

@@ -1,12 +1,11 @@
 #include "calibrate/x11/x11_setup.h"
 
-#include <cstdlib>
 #include <cstring>
-#include <memory>
 
 #include <xcb/randr.h>
 
 #include "calibrate/system_error.h"
+#include "calibrate/x11/xcb_reply.h"
 
 namespace quorin::calibrate {
 
@@ -14,14 +13,6 @@ namespace {
 
 constexpr std::uint32_t kEscapeKeysym = 0xff1b;
 constexpr int kTrueColour = XCB_VISUAL_CLASS_TRUE_COLOR;
-
-// An xcb reply, freed with free() as xcb wants.
-template <typename Reply> using ReplyPtr = std::unique_ptr<Reply, decltype(&std::free)>;
-
-template <typename Reply> ReplyPtr<Reply> owned(Reply* reply)
-{
-    return ReplyPtr<Reply>(reply, &std::free);
-}
 
 // The window a window's _NET_SUPPORTING_WM_CHECK names, or none.
 xcb_window_t checkWindowOf(xcb_connection_t* connection, xcb_window_t window, xcb_atom_t check)
