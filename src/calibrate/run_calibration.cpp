@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <optional>
@@ -159,7 +160,9 @@ std::optional<Outcome> CalibrationLoop::turn()
     showScreenIfReady();
     std::vector<pollfd> set = waitSet();
     screen->beforePoll();
-    const int ready = poll(set.data(), set.size(), millisecondsLeft());
+    const int limit = screen->pollLimitMs();
+    const int ready = poll(set.data(), set.size(),
+                           limit < 0 ? millisecondsLeft() : std::min(limit, millisecondsLeft()));
     const int pollError = errno;
     // A hung-up connection counts as readable: reading it reports the loss.
     screen->afterPoll(screen->pollFd() >= 0 &&

@@ -30,6 +30,8 @@ public:
     // For the event loop: a descriptor to wait on (-1 for none), what to
     // do before waiting and after it woke.
     virtual int pollFd() const { return -1; }
+    // The longest the loop may wait before afterPoll; -1: no limit.
+    virtual int pollLimitMs() const { return -1; }
     virtual void beforePoll() {}
     virtual void afterPoll(bool readable) { (void)readable; }
     // Whether the screen has a keyboard of its own (a display server's),

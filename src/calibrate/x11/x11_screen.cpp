@@ -1,6 +1,7 @@
 #include "calibrate/x11/x11_screen.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -23,6 +24,9 @@ constexpr std::uint32_t kEvents =
     XCB_EVENT_MASK_EXPOSURE | XCB_EVENT_MASK_KEY_PRESS | XCB_EVENT_MASK_STRUCTURE_NOTIFY;
 // Bytes of an xcb_put_image request before its pixels.
 constexpr std::size_t kPutImageHeader = 24;
+// openbox may leave a map request it has read unanswered until another
+// event comes; a window not mapped by then is asked for again.
+constexpr int kMapAgainMs = 1000;
 
 xcb_screen_t* screenNumber(xcb_connection_t* connection, int number)
 {
@@ -49,6 +53,7 @@ public:
     Size size() const override { return exposed ? current : Size{}; }
     void draw(int x, int y) override;
     int pollFd() const override { return xcb_get_file_descriptor(connection); }
+    int pollLimitMs() const override { return managed && !shown ? kMapAgainMs : -1; }
     void beforePoll() override;
     void afterPoll(bool readable) override;
     ScreenFrame frame() const override;
@@ -63,6 +68,7 @@ private:
     void configured(const xcb_configure_notify_event_t& event);
     void rootChanged(const xcb_configure_notify_event_t& event);
     void mapped();
+    void mapAgainIfMissed();
     void putPicture();
     void checkConnection() const;
 
@@ -84,6 +90,8 @@ private:
     std::uint16_t rotation = 0;
     Size current;
     bool exposed = false;
+    bool shown = false;  // mapped, by the window manager where one runs
+    std::chrono::steady_clock::time_point mapAsked;
 };
 
 X11Screen::~X11Screen()
@@ -112,7 +120,19 @@ void X11Screen::start()
     createWindow();
     describeWindow();
     xcb_map_window(connection, window);
+    mapAsked = std::chrono::steady_clock::now();
     checkConnection();
+}
+
+// A second MapWindow of a window still unmapped is a second map request;
+// of a mapped one, nothing.
+void X11Screen::mapAgainIfMissed()
+{
+    const auto now = std::chrono::steady_clock::now();
+    if (!managed || shown || now - mapAsked < std::chrono::milliseconds(kMapAgainMs))
+        return;
+    xcb_map_window(connection, window);
+    mapAsked = now;
 }
 
 // Among several outputs, the window covers the one asked for: X spreads
@@ -254,6 +274,7 @@ void X11Screen::afterPoll(bool /*readable*/)
         handle(*event);
         std::free(event);
     }
+    mapAgainIfMissed();
     checkConnection();
 }
 
@@ -322,6 +343,7 @@ void X11Screen::configured(const xcb_configure_notify_event_t& event)
 // on the new full-screen window serves.
 void X11Screen::mapped()
 {
+    shown = true;
     if (!managed)
         xcb_set_input_focus(connection, XCB_INPUT_FOCUS_POINTER_ROOT, window, XCB_CURRENT_TIME);
     const xcb_grab_keyboard_cookie_t grab = xcb_grab_keyboard(
