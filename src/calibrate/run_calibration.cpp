@@ -14,6 +14,7 @@
 #include "calibrate/fit/output_frame.h"
 #include "calibrate/input/escape_keys.h"
 #include "calibrate/input/touch_input.h"
+#include "calibrate/install/matrix_text.h"
 #include "calibrate/install/rule_install.h"
 #include "calibrate/screen/screen.h"
 #include "calibrate/signal_watch.h"
@@ -98,7 +99,8 @@ RunResult CalibrationLoop::run()
     const ScreenFrame frame = screen->frame();
     if (session)
         result.matrix = installedMatrix(session->fit().matrix, frame);
-    if (frame.place.tiedByRule)
+    // A name that cannot stand in the rule as it is stays out of it.
+    if (frame.place.tiedByRule && isPlainOutputName(frame.place.name))
         result.ruleOutput = frame.place.name;
     return result;
 }

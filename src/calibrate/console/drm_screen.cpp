@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <drm.h>
@@ -106,6 +107,7 @@ Output chosenOutput(const std::vector<Output>& outputs, const std::string& asked
                     const std::string& path)
 {
     std::vector<NamedOutput> named;
+    named.reserve(outputs.size());
     for (const Output& output : outputs)
         named.push_back({output.name, {0, 0, output.mode.hdisplay, output.mode.vdisplay}, false});
     const NamedOutput* choice = chooseOutput(named, asked, "", "the DRM card " + path);
@@ -122,7 +124,7 @@ bool hasOutput(const std::vector<Output>& outputs, const std::string& asked)
 
 class DrmScreen : public Screen {
 public:
-    DrmScreen(int fd, Output output) : fd(fd), output(output) {}
+    DrmScreen(int fd, Output output) : fd(fd), output(std::move(output)) {}
     ~DrmScreen() override;
 
     void start();

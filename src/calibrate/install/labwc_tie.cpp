@@ -88,7 +88,7 @@ std::string tieInLabwcConfig(const std::string& output, int labwcPid)
     if (labwcPid <= 1)
         throw CalibrationFailure("labwc's process is not known");
     const std::string directory = userConfigDirectory();
-    const std::string path = realPath(directory + "/rc.xml");
+    std::string path = realPath(directory + "/rc.xml");
     const std::optional<std::string> old = readConfig();
     const std::optional<std::string> text =
         withLabwcTouchOutput(old ? *old : emptyLabwcConfig(), kDeviceName, output);

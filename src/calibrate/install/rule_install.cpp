@@ -42,6 +42,8 @@ void askForRestart(std::ostream& out)
 
 void installMatrix(const Matrix& matrix, const std::string& output, std::ostream& out)
 {
+    if (!output.empty() && !isPlainOutputName(output))
+        throw CalibrationFailure("the output's name cannot stand in the rule: " + output);
     if (geteuid() != 0)
         throw CalibrationFailure("--install needs root: " + installCommand(matrix, output));
     // Renamed over the old one, so that udev never reads half a file.

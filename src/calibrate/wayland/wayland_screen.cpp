@@ -428,7 +428,7 @@ void WaylandScreen::placeOnOutput()
     if (!choice)
         return;
     chosen = outputs[static_cast<std::size_t>(choice - named.data())].get();
-    if (named.size() == 1 && request.asked.empty() && tied.empty())
+    if (named.size() == 1 && request.asked.empty() && tied != choice->name)
         return;
     place.name = choice->name;
     place.output = choice->area;
@@ -436,7 +436,8 @@ void WaylandScreen::placeOnOutput()
     const bool weston = waylandMatrixFrame(compositorName, globals) == MatrixFrame::unturnedOutput;
     place.tiedByRule = weston;
     place.tiedBy = weston ? "WL_OUTPUT in the rule" : labwc ? "its rc.xml" : "";
-    if (labwc && tied != choice->name)
+    // Only a name the command line gave, checked, goes into rc.xml.
+    if (labwc && tied != choice->name && !request.asked.empty())
         tieToOutput(choice->name);
     place.spread = waylandTouchSpread(compositorName, globals, labwc && !place.tiedBy.empty());
 }

@@ -155,14 +155,17 @@ void X11Screen::placeOnOutput()
 // false once it is gone.
 bool X11Screen::followOutput()
 {
-    for (const RandrOutput& output : randrOutputs(connection, screen->root))
-        if (output.output.name == place.name) {
-            area = place.output = output.output.area;
-            place.layout = root;
-            rotation = output.rotation;
-            return true;
-        }
-    return false;
+    const std::vector<RandrOutput> outputs = randrOutputs(connection, screen->root);
+    const auto found =
+        std::find_if(outputs.begin(), outputs.end(), [this](const RandrOutput& output) {
+            return output.output.name == place.name;
+        });
+    if (found == outputs.end())
+        return false;
+    area = place.output = found->output.area;
+    place.layout = root;
+    rotation = found->rotation;
+    return true;
 }
 
 // At the output's full size from the start, so that going full screen
