@@ -549,7 +549,8 @@ void WaylandScreen::makeWindow()
                               this);
     xdg_toplevel_set_title(toplevel, "Touch panel calibration");
     xdg_toplevel_set_app_id(toplevel, "quorin-calibrate");
-    xdg_toplevel_set_fullscreen(toplevel, chosen ? chosen->output : nullptr);
+    // With one output the compositor's own choice is that one.
+    xdg_toplevel_set_fullscreen(toplevel, chosen && !place.name.empty() ? chosen->output : nullptr);
     wl_surface_commit(surface);
     checkConnection();
 }
