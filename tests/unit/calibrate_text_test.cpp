@@ -58,8 +58,8 @@ TEST(MatrixText, WithAnOutputTheRuleTiesTheDeviceToItForWeston)
     EXPECT_EQ(installCommand(matrix), "sudo quorin-calibrate --install --matrix \"1 0 0 0 1 0\"");
     for (const char* plain : {"Virtual-1", "HDMI-A-1", "eDP-1", "DisplayPort-0", "WL.1:2_x"})
         EXPECT_TRUE(isPlainOutputName(plain)) << plain;
-    for (const char* odd :
-         {"", "a\"b", "HDMI 1", "x\ny", "a$b", "<b>", std::string(65, 'a').c_str()})
+    for (const std::string& odd :
+         std::vector<std::string>{"", "a\"b", "HDMI 1", "x\ny", "a$b", "<b>", std::string(65, 'a')})
         EXPECT_FALSE(isPlainOutputName(odd)) << odd;
 }
 
