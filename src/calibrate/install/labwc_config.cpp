@@ -116,10 +116,12 @@ std::optional<Span> deviceElement(const std::string& text, const std::string& de
 std::string withOutput(std::string text, Span element, const std::string& output)
 {
     if (const std::optional<Span> value = valueSpan(text, element, "mapToOutput"))
-        return text.replace(value->begin, value->end - value->begin, output);
-    if (text[element.end - 2] == '/')
-        return text.insert(element.end - 2, " mapToOutput=\"" + output + "\" ");
-    return text.insert(element.end - 8, "<mapToOutput>" + output + "</mapToOutput>");
+        text.replace(value->begin, value->end - value->begin, output);
+    else if (text[element.end - 2] == '/')
+        text.insert(element.end - 2, " mapToOutput=\"" + output + "\" ");
+    else
+        text.insert(element.end - 8, "<mapToOutput>" + output + "</mapToOutput>");
+    return text;
 }
 
 std::optional<std::size_t> rootEnd(const std::string& text)
@@ -153,8 +155,8 @@ std::optional<std::string> withLabwcTouchOutput(const std::string& rcXml, const 
     while (at > 0 && (rcXml[at - 1] == ' ' || rcXml[at - 1] == '\t'))
         --at;
     std::string text = rcXml;
-    return text.insert(
-        at, "  <touch deviceName=\"" + device + "\" mapToOutput=\"" + output + "\" />\n");
+    text.insert(at, "  <touch deviceName=\"" + device + "\" mapToOutput=\"" + output + "\" />\n");
+    return text;
 }
 
 std::string emptyLabwcConfig()
