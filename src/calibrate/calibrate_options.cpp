@@ -6,7 +6,7 @@
 #include <iterator>
 #include <optional>
 
-#include "calibrate/matrix_text.h"
+#include "calibrate/install/matrix_text.h"
 
 namespace quorin::calibrate {
 
@@ -14,9 +14,9 @@ namespace {
 
 constexpr const char* kUsageLines =
     "Usage: quorin-calibrate [--install] [--display auto|wayland|x11|drm|fbdev]\n"
-    "                        [--device PATH] [--timeout SECONDS] [--samples N]\n"
-    "                        [--drm-device PATH] [--fb-device PATH]\n"
-    "       quorin-calibrate --install --matrix \"a b c d e f\"\n";
+    "                        [--output NAME] [--device PATH] [--timeout SECONDS]\n"
+    "                        [--samples N] [--drm-device PATH] [--fb-device PATH]\n"
+    "       quorin-calibrate --install --matrix \"a b c d e f\" [--output NAME]\n";
 constexpr int kMaxTimeout = 3600;
 constexpr int kMaxSamples = 1000;
 
@@ -90,7 +90,11 @@ std::string setValue(Parser& parser, const std::string& name, const std::string&
         options.drmDevice = value;
     else if (name == "--fb-device")
         options.fbDevice = value;
-    else if (name == "--matrix") {
+    else if (name == "--output") {
+        if (!isPlainOutputName(value))
+            return "--output takes an output's name, such as HDMI-A-1: letters, digits and -_.:";
+        options.output = value;
+    } else if (name == "--matrix") {
         parser.matrixText = value;
         parser.matrixGiven = true;
     } else if (name == "--display") {
@@ -114,9 +118,9 @@ std::string setValue(Parser& parser, const std::string& name, const std::string&
 
 bool takesValue(const std::string& name)
 {
-    static const char* const known[] = {"--device",    "-d",       "--drm-device",
-                                        "--fb-device", "--matrix", "--display",
-                                        "--timeout",   "-t",       "--samples"};
+    static const char* const known[] = {"--device",  "-d",        "--drm-device", "--fb-device",
+                                        "--matrix",  "--display", "--timeout",    "-t",
+                                        "--samples", "--output"};
     return std::any_of(std::begin(known), std::end(known),
                        [&name](const char* option) { return name == option; });
 }
@@ -147,6 +151,9 @@ std::string parseOne(Parser& parser)
 CalibrateOptions finish(Parser& parser)
 {
     CalibrateOptions& options = parser.options;
+    if (!options.output.empty() && options.display == DisplayChoice::fbdev)
+        return usageError("--output goes with a display server or DRM: the framebuffer has one "
+                          "screen");
     if (options.action != CalibrateOptions::Action::calibrate || !parser.matrixGiven)
         return options;
     if (!options.install)
@@ -186,6 +193,9 @@ std::string calibrateUsageText()
            "      --matrix \"a b c d e f\"  with --install: install these numbers, no targets\n"
            "      --display KIND    auto (default: Wayland, else X, else DRM, else fbdev),\n"
            "                        wayland, x11, drm or fbdev\n"
+           "      --output NAME     the targets on this output, the touch panel's own, where\n"
+           "                        there are several; with --install --matrix: the rule ties\n"
+           "                        the touch screen to it for weston (WL_OUTPUT)\n"
            "  -d, --device PATH     the touch screen's event node (default: found by name)\n"
            "  -t, --timeout SECONDS give up when a target is not touched in time (default 60)\n"
            "      --samples N       samples a touch needs at least (default 3)\n"

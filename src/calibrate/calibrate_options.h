@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "calibrate/geometry.h"
+#include "calibrate/fit/geometry.h"
 
 namespace quorin::calibrate {
 
@@ -15,6 +15,7 @@ struct CalibrateOptions {
     enum class Action { calibrate, installMatrix, help, version, usageError };
     Action action = Action::calibrate;
     std::string touchDevice;  // empty: the event node named uinput-touch
+    std::string output;       // empty: the one output, or the one the server ties the touch to
     DisplayChoice display = DisplayChoice::automatic;
     std::string drmDevice;  // empty: the first card with a connected screen
     std::string fbDevice = "/dev/fb0";

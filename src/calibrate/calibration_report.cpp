@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "calibrate/matrix_text.h"
+#include "calibrate/install/matrix_text.h"
 
 namespace quorin::calibrate {
 
@@ -79,9 +79,9 @@ std::string centreLine(const CalibrationSession& session)
            " residual " + oneDecimal(session.residualPixels()) + " px";
 }
 
-std::string ruleLine(const Matrix& matrix)
+std::string ruleLine(const Matrix& matrix, const std::string& output)
 {
-    return "rule " + udevRuleLine(matrix);
+    return "rule " + udevRuleLine(matrix, output);
 }
 
 }  // namespace quorin::calibrate

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "calibrate/calibration_session.h"
+#include "calibrate/fit/calibration_session.h"
 
 namespace quorin::calibrate {
 
@@ -24,6 +24,6 @@ std::string touchLine(const CalibrationSession& session, const TouchSummary& tou
 std::string againLine(const CalibrationSession& session, Verdict verdict);
 std::string matrixLine(const Matrix& matrix);
 std::string centreLine(const CalibrationSession& session);
-std::string ruleLine(const Matrix& matrix);
+std::string ruleLine(const Matrix& matrix, const std::string& output = "");
 
 }  // namespace quorin::calibrate

@@ -6,14 +6,16 @@
 
 #include "calibrate/calibrate_options.h"
 #include "calibrate/calibration_report.h"
-#include "calibrate/rule_install.h"
+#include "calibrate/install/rule_install.h"
 #include "calibrate/run_calibration.h"
+#include "calibrate/screen/output_choice.h"
 
 namespace {
 
 using namespace quorin::calibrate;
 
 constexpr int kFailed = 1;
+constexpr int kBadCommandLine = 2;
 constexpr int kGivenUp = 3;
 constexpr int kTimedOut = 4;
 
@@ -45,11 +47,11 @@ int calibrate(const CalibrateOptions& options)
     const RunResult result = runCalibration(options, std::cout);
     if (result.outcome != Outcome::calibrated)
         return statusOf(result.outcome);
-    std::cout << ruleLine(result.matrix) << std::endl;
+    std::cout << ruleLine(result.matrix, result.ruleOutput) << std::endl;
     if (options.install)
-        installMatrix(result.matrix, std::cout);
+        installMatrix(result.matrix, result.ruleOutput, std::cout);
     else
-        std::cout << "install: " << installCommand(result.matrix) << std::endl;
+        std::cout << "install: " << installCommand(result.matrix, result.ruleOutput) << std::endl;
     return 0;
 }
 
@@ -57,8 +59,8 @@ int act(const CalibrateOptions& options)
 {
     if (options.action != CalibrateOptions::Action::installMatrix)
         return calibrate(options);
-    std::cout << ruleLine(options.matrix) << std::endl;
-    installMatrix(options.matrix, std::cout);
+    std::cout << ruleLine(options.matrix, options.output) << std::endl;
+    installMatrix(options.matrix, options.output, std::cout);
     return 0;
 }
 
@@ -73,6 +75,10 @@ int main(int argc, char** argv)
         return answered;
     try {
         return act(options);
+    } catch (const OutputNotChosen& refusal) {
+        std::cout << std::flush;
+        std::cerr << "quorin-calibrate: " << refusal.what() << std::endl;
+        return kBadCommandLine;
     } catch (const std::exception& failure) {
         std::cout << std::flush;
         std::cerr << "quorin-calibrate: " << failure.what() << std::endl;

@@ -3,20 +3,22 @@
 #include <poll.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <optional>
 #include <vector>
 
 #include "calibrate/calibration_report.h"
-#include "calibrate/calibration_session.h"
-#include "calibrate/escape_keys.h"
-#include "calibrate/output_frame.h"
-#include "calibrate/rule_install.h"
-#include "calibrate/screen.h"
+#include "calibrate/fit/calibration_session.h"
+#include "calibrate/fit/output_frame.h"
+#include "calibrate/input/escape_keys.h"
+#include "calibrate/input/touch_input.h"
+#include "calibrate/install/matrix_text.h"
+#include "calibrate/install/rule_install.h"
+#include "calibrate/screen/screen.h"
 #include "calibrate/signal_watch.h"
 #include "calibrate/system_error.h"
-#include "calibrate/touch_input.h"
 
 namespace quorin::calibrate {
 
@@ -79,7 +81,7 @@ CalibrationLoop::CalibrationLoop(const CalibrateOptions& options, std::ostream& 
     : options(options),
       log(log),
       touch(options.touchDevice),
-      screen(openScreen(options)),
+      screen(openScreen(options, {options.output, touch.udevProperty("WL_OUTPUT")})),
       keys(!screen->ownsKeyboard(), touch.path()),
       sampler(touch.position()),
       deadline(Clock::now() + std::chrono::seconds(options.timeoutSeconds))
@@ -94,8 +96,12 @@ RunResult CalibrationLoop::run()
         outcome = turn();
     RunResult result;
     result.outcome = *outcome;
+    const ScreenFrame frame = screen->frame();
     if (session)
-        result.matrix = installedMatrix(session->fit().matrix, screen->frame());
+        result.matrix = installedMatrix(session->fit().matrix, frame);
+    // A name that cannot stand in the rule as it is stays out of it.
+    if (frame.place.tiedByRule && isPlainOutputName(frame.place.name))
+        result.ruleOutput = frame.place.name;
     return result;
 }
 
@@ -118,8 +124,11 @@ void CalibrationLoop::showScreenIfReady()
             << ", starting again" << std::endl;
     session.emplace(size, touch.xAxis(), touch.yAxis(), rulesFrom(options));
     log << screenLine(size, screen->kind()) << std::endl;
-    if (!screen->frame().server.empty())
-        log << frameLine(screen->frame()) << std::endl;
+    const ScreenFrame frame = screen->frame();
+    if (!frame.server.empty())
+        log << frameLine(frame) << std::endl;
+    if (!frame.place.name.empty())
+        log << layoutLine(frame) << std::endl;
     log << targetLine(*session) << std::endl;
     showTarget();
 }
@@ -153,7 +162,9 @@ std::optional<Outcome> CalibrationLoop::turn()
     showScreenIfReady();
     std::vector<pollfd> set = waitSet();
     screen->beforePoll();
-    const int ready = poll(set.data(), set.size(), millisecondsLeft());
+    const int limit = screen->pollLimitMs();
+    const int ready = poll(set.data(), set.size(),
+                           limit < 0 ? millisecondsLeft() : std::min(limit, millisecondsLeft()));
     const int pollError = errno;
     // A hung-up connection counts as readable: reading it reports the loss.
     screen->afterPoll(screen->pollFd() >= 0 &&
@@ -244,16 +255,19 @@ std::optional<Outcome> CalibrationLoop::finish(Verdict verdict)
     return Outcome::failed;
 }
 
-// Where the display server's frame is not known and the output is turned,
-// the fit turned back is the other candidate: the user tries it if taps
-// land turned.
+// Where the display server's frame is not known, the other candidate: the
+// fit turned back where the output is turned, the fit onto the layout
+// where there are several outputs. The user tries it if taps land so.
 void CalibrationLoop::logOtherFrame()
 {
     const ScreenFrame frame = screen->frame();
-    if (frame.frame != MatrixFrame::unknown || frame.turn == Turn::none)
-        return;
-    log << "if taps land turned: "
-        << installCommand(matrixOnUnturnedOutput(session->fit().matrix, frame.turn)) << std::endl;
+    if (frame.frame == MatrixFrame::unknown && frame.turn != Turn::none)
+        log << "if taps land turned: "
+            << installCommand(matrixOnUnturnedOutput(session->fit().matrix, frame.turn))
+            << std::endl;
+    if (frame.place.spread == TouchSpread::unknown && !frame.place.name.empty())
+        log << "if taps land spread over the layout: "
+            << installCommand(matrixOnLayout(session->fit().matrix, frame.place)) << std::endl;
 }
 
 }  // namespace

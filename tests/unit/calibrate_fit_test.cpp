@@ -3,7 +3,7 @@
 #include <cmath>
 #include <vector>
 
-#include "calibrate/matrix_fit.h"
+#include "calibrate/fit/matrix_fit.h"
 
 namespace quorin::calibrate {
 namespace {

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "calibrate/calibration_report.h"
-#include "calibrate/calibration_session.h"
-#include "calibrate/canvas.h"
+#include "calibrate/fit/calibration_session.h"
+#include "calibrate/screen/canvas.h"
 
 namespace quorin::calibrate {
 namespace {

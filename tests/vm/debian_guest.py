@@ -48,6 +48,8 @@ RELEASE_PACKAGES = {"trixie": ("labwc", "wlr-randr", "wlopm")}
 PI_PACKAGES = ("systemd", "systemd-sysv", "udev", "kmod", "procps", "libinput-tools",
                "libsystemd0", "libwayland-client0", "libdrm2", "libxcb1", "libxcb-randr0")
 SCREEN_SIZE = (800, 480)
+# A second head's: a monitor beside the panel.
+MONITOR_SIZE = (1024, 768)
 # The calibration program's target picture: the background, and the red
 # pixel at the middle of the cross.
 TARGET_BACKGROUND = b"\x20\x20\x60"
@@ -179,10 +181,13 @@ PI_DISK = "/dev/mmcblk0"
 class DebianGuest(Guest):
     reboots = True
 
-    def __init__(self, files, suite=None, board=None):
-        """`files`: name in the guest's /root to path on the host; `board`:
-        "raspi3b" for an arm64 system on qemu's Raspberry Pi 3 B."""
+    def __init__(self, files, suite=None, heads=1, board=None):
+        """`files`: name in the guest's /root to path on the host; `heads`:
+        the screens of the one virtio-gpu, the second a monitor of
+        MONITOR_SIZE beside the panel; `board`: "raspi3b" for an arm64
+        system on qemu's Raspberry Pi 3 B, which has no screen."""
         self.files = files
+        self.heads = heads
         self.monitor_socket = None
         super().__init__(build_dir=None, arch="arm64" if board else "amd64",
                          suite=suite or DEFAULT_SUITE, board=board,
@@ -200,10 +205,12 @@ class DebianGuest(Guest):
         return 1024
 
     def kernel_command_line(self):
+        # With -display none qemu never turns a second head on: the kernel does.
+        heads = " video=Virtual-2:%dx%de" % MONITOR_SIZE if self.heads > 1 else ""
         board = " quorin_root=%s quorin_shell=%s" % (PI_DISK, self.platform.shell) \
             if self.board else ""
-        return "console=%s panic=-1 quiet %s%s" % (self.platform.console, self.platform.append,
-                                                   board)
+        return "console=%s panic=-1 quiet %s%s%s" % (self.platform.console, self.platform.append,
+                                                     heads, board)
 
     # An xHCI controller to plug a USB serial adapter into, its line a
     # socket that qemu serves, and qemu's machine protocol to plug it with.
@@ -211,9 +218,12 @@ class DebianGuest(Guest):
         if self.board:
             return ["-drive", "file=%s,if=sd,format=raw,snapshot=on" % self.image,
                     "-qmp", "unix:%s/qmp,server=on,wait=off" % self.work]
+        gpu = "virtio-gpu-pci,xres=%d,yres=%d" % SCREEN_SIZE
+        if self.heads > 1:
+            gpu += ",id=gpu,max_outputs=%d" % self.heads
         return ["-drive", "file=%s,if=virtio,format=raw,snapshot=on" % self.image,
                 "-device", "qemu-xhci,id=usb",
-                "-device", "virtio-gpu-pci,xres=%d,yres=%d" % SCREEN_SIZE,
+                "-device", gpu,
                 "-chardev", "socket,id=adapter,path=%s/adapter,server=on,wait=off" % self.work,
                 "-qmp", "unix:%s/qmp,server=on,wait=off" % self.work]
 
@@ -248,10 +258,15 @@ class DebianGuest(Guest):
         line.close()
         self.sockets.remove(line)
 
-    def screen(self):
-        """What the screen shows: (width, height, RGB bytes row by row)."""
+    def _head(self, head):
+        """screendump's arguments for one head of several."""
+        return {} if head is None else {"device": "gpu", "head": head}
+
+    def screen(self, head=None):
+        """What the screen (or that head) shows: (width, height, RGB bytes
+        row by row)."""
         path = os.path.join(self.work, "screen.ppm")
-        self.qmp("screendump", filename=path)
+        self.qmp("screendump", filename=path, **self._head(head))
         with open(path, "rb") as f:
             data = f.read()
         # One white space ends the header: the first pixel may be one.
@@ -259,10 +274,10 @@ class DebianGuest(Guest):
         assert header, data[:20]
         return int(header[1]), int(header[2]), data[header.end():]
 
-    def target_on_screen(self):
-        """(x, y) of the calibration target the screen shows, or None
-        while it shows something else."""
-        width, _, pixels = self.screen()
+    def target_on_screen(self, head=None):
+        """(x, y) of the calibration target the screen (or that head)
+        shows, or None while it shows something else."""
+        width, _, pixels = self.screen(head)
         if pixels[:3] != TARGET_BACKGROUND:
             return None
         at = pixels.find(TARGET_CENTRE)
@@ -270,8 +285,8 @@ class DebianGuest(Guest):
             at = pixels.find(TARGET_CENTRE, at + 1)
         return None if at < 0 else (at // 3 % width, at // 3 // width)
 
-    def save_screen(self, path):
-        self.qmp("screendump", filename=os.path.abspath(path), format="png")
+    def save_screen(self, path, head=None):
+        self.qmp("screendump", filename=os.path.abspath(path), format="png", **self._head(head))
 
     def journal(self, *arguments):
         return self.check("journalctl -q -o cat --no-pager " + " ".join(arguments))

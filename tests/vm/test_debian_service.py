@@ -448,36 +448,37 @@ def hold(guest, x, y):
         time.sleep(0.02)
 
 
-def wait_target(guest, previous, log):
+def wait_target(guest, previous, log, head=None):
     deadline = time.monotonic() + 60
     while time.monotonic() < deadline:
-        found = guest.target_on_screen()
+        found = guest.target_on_screen(head)
         if found and found != previous:
             return found
         time.sleep(0.1)
     raise AssertionError("no new target after %s:\n%s" % (previous, guest.read(log)))
 
 
-def play_calibration(guest, log, screenshot):
-    """Finds each target the program shows on the screen and touches it as
-    the mounted panel; returns the targets and the raw positions sent."""
+def play_calibration(guest, log, screenshot, head=None):
+    """Finds each target the program shows on the screen (the panel's head)
+    and touches it as the mounted panel; returns the targets and the raw
+    positions sent."""
     width, height = SCREEN_SIZE
     guest.sync_line()
     targets, sent = [], []
     for _ in range(5):
-        targets.append(wait_target(guest, targets[-1] if targets else None, log))
+        targets.append(wait_target(guest, targets[-1] if targets else None, log, head))
         if len(targets) == 1:
-            guest.save_screen(screenshot)
+            guest.save_screen(screenshot, head)
         sent.append(mounted((targets[-1][0] + 0.5) / width, (targets[-1][1] + 0.5) / height))
         hold(guest, *sent[-1])
     return targets, sent
 
 
-def start_logged(guest, command, log, kiosk=False):
+def start_logged(guest, command, log, kiosk=False, head=None):
     """Starts the program once the screen shows no target of an earlier
     run, which would be taken for its own."""
     deadline = time.monotonic() + 20
-    while guest.target_on_screen():
+    while guest.target_on_screen(head):
         assert time.monotonic() < deadline, "a target stays on the screen"
         time.sleep(0.1)
     logged = LOGGED % (command, log, log)
@@ -542,16 +543,16 @@ def in_window(percent, turned):
     return (100 - y, x) if turned else percent
 
 
-def prove_calibration(guest, kind, log, turned=False, taps=None, name=None):
-    """Plays the calibration the program runs on the screen and checks what
-    it printed; installs the matrix with the root command it printed, where
-    it did not install it itself; checks the taps after that: libinput's,
-    or those `taps(size)` says a client of the display server got, in % of
-    its screen."""
+def prove_calibration(guest, kind, log, turned=False, taps=None, name=None, head=None):
+    """Plays the calibration the program runs on the screen (the panel's
+    head) and checks what it printed; installs the matrix with the root
+    command it printed, where it did not install it itself; checks the taps
+    after that: libinput's, or those `taps(size)` says a client of the
+    display server got, in % of its screen."""
     started = time.monotonic()
     name = name or kind
     screenshot = os.path.join(ARTIFACTS, "calibration-%s-%s.png" % (guest.suite, name))
-    targets, sent = play_calibration(guest, log, screenshot)
+    targets, sent = play_calibration(guest, log, screenshot, head)
     report = calibration_report(guest, log)
     size = SCREEN_SIZE[::-1] if turned else SCREEN_SIZE
     assert report["screen"] == "%dx%d %s" % (*size, kind), report

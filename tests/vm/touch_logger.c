@@ -1,7 +1,9 @@
 /* A full-screen Wayland client for the system stage: prints its size and
  * where each touch lands on it, so that the host judges a calibration by
- * what a client of the compositor gets.
+ * what a client of the compositor gets. Given an output's name, it goes
+ * full screen there.
  *
+ *     touch_logger [OUTPUT]
  *     size 480 800
  *     down 72.00 160.00
  */
@@ -15,6 +17,7 @@
 
 #include <wayland-client.h>
 
+#include "xdg-output-unstable-v1-client-protocol.h"
 #include "xdg-shell-client-protocol.h"
 
 static struct wl_compositor *compositor;
@@ -22,6 +25,11 @@ static struct wl_shm *shm;
 static struct xdg_wm_base *wm_base;
 static struct wl_seat *seat;
 static struct wl_surface *surface;
+static struct zxdg_output_manager_v1 *output_manager;
+static struct wl_output *outputs[8];
+static int output_count;
+static struct wl_output *wanted;
+static const char *wanted_name;
 static int32_t offered_width, offered_height;
 
 static void fail(const char *what)
@@ -109,6 +117,78 @@ static void seat_name(void *data, struct wl_seat *which, const char *name)
 static const struct wl_seat_listener seat_listener = {.capabilities = capabilities,
                                                       .name = seat_name};
 
+static void output_geometry(void *data, struct wl_output *output, int32_t x, int32_t y,
+                            int32_t width, int32_t height, int32_t subpixel, const char *make,
+                            const char *model, int32_t transform)
+{
+    (void)data, (void)output, (void)x, (void)y, (void)width, (void)height, (void)subpixel;
+    (void)make, (void)model, (void)transform;
+}
+
+static void output_mode(void *data, struct wl_output *output, uint32_t flags, int32_t width,
+                        int32_t height, int32_t refresh)
+{
+    (void)data, (void)output, (void)flags, (void)width, (void)height, (void)refresh;
+}
+
+static void output_int(void *data, struct wl_output *output, int32_t value)
+{
+    (void)data, (void)output, (void)value;
+}
+
+static void output_done(void *data, struct wl_output *output)
+{
+    (void)data, (void)output;
+}
+
+static void output_name(void *data, struct wl_output *output, const char *name)
+{
+    (void)data;
+    if (wanted_name && strcmp(name, wanted_name) == 0)
+        wanted = output;
+}
+
+/* weston 10 names its outputs through xdg-output only. */
+static void described_name(void *data, struct zxdg_output_v1 *described, const char *name)
+{
+    (void)described;
+    output_name(NULL, data, name);
+}
+
+static void described_int2(void *data, struct zxdg_output_v1 *described, int32_t a, int32_t b)
+{
+    (void)data, (void)described, (void)a, (void)b;
+}
+
+static void described_done(void *data, struct zxdg_output_v1 *described)
+{
+    (void)data, (void)described;
+}
+
+static void described_text(void *data, struct zxdg_output_v1 *described, const char *text)
+{
+    (void)data, (void)described, (void)text;
+}
+
+static const struct zxdg_output_v1_listener described_listener = {.logical_position =
+                                                                      described_int2,
+                                                                  .logical_size = described_int2,
+                                                                  .done = described_done,
+                                                                  .name = described_name,
+                                                                  .description = described_text};
+
+static void output_description(void *data, struct wl_output *output, const char *description)
+{
+    (void)data, (void)output, (void)description;
+}
+
+static const struct wl_output_listener output_listener = {.geometry = output_geometry,
+                                                          .mode = output_mode,
+                                                          .done = output_done,
+                                                          .scale = output_int,
+                                                          .name = output_name,
+                                                          .description = output_description};
+
 static void global(void *data, struct wl_registry *registry, uint32_t name, const char *interface,
                    uint32_t version)
 {
@@ -123,7 +203,15 @@ static void global(void *data, struct wl_registry *registry, uint32_t name, cons
     } else if (strcmp(interface, wl_seat_interface.name) == 0 && !seat) {
         seat = wl_registry_bind(registry, name, &wl_seat_interface, version < 5 ? version : 5);
         wl_seat_add_listener(seat, &seat_listener, NULL);
-    }
+    } else if (strcmp(interface, wl_output_interface.name) == 0 && wanted_name &&
+               output_count < 8) {
+        struct wl_output *output =
+            wl_registry_bind(registry, name, &wl_output_interface, version < 4 ? version : 4);
+        wl_output_add_listener(output, &output_listener, NULL);
+        outputs[output_count++] = output;
+    } else if (strcmp(interface, zxdg_output_manager_v1_interface.name) == 0 && wanted_name)
+        output_manager = wl_registry_bind(registry, name, &zxdg_output_manager_v1_interface,
+                                          version < 2 ? version : 2);
 }
 
 static void global_remove(void *data, struct wl_registry *registry, uint32_t name)
@@ -167,20 +255,27 @@ static void surface_configure(void *data, struct xdg_surface *window, uint32_t s
 
 static const struct xdg_surface_listener surface_listener = {.configure = surface_configure};
 
-int main(void)
+int main(int argc, char **argv)
 {
+    wanted_name = argc > 1 ? argv[1] : NULL;
     struct wl_display *display = wl_display_connect(NULL);
     if (!display)
         fail("no compositor answers");
     wl_registry_add_listener(wl_display_get_registry(display), &registry_listener, NULL);
     if (wl_display_roundtrip(display) < 0 || !compositor || !shm || !wm_base)
         fail("the compositor lacks wl_compositor, wl_shm or xdg_wm_base");
+    for (int i = 0; output_manager && i < output_count; ++i)
+        zxdg_output_v1_add_listener(
+            zxdg_output_manager_v1_get_xdg_output(output_manager, outputs[i]), &described_listener,
+            outputs[i]);
+    if (wanted_name && (wl_display_roundtrip(display) < 0 || !wanted))
+        fail("no output of that name");
     surface = wl_compositor_create_surface(compositor);
     struct xdg_surface *window = xdg_wm_base_get_xdg_surface(wm_base, surface);
     xdg_surface_add_listener(window, &surface_listener, NULL);
     struct xdg_toplevel *toplevel = xdg_surface_get_toplevel(window);
     xdg_toplevel_add_listener(toplevel, &toplevel_listener, NULL);
-    xdg_toplevel_set_fullscreen(toplevel, NULL);
+    xdg_toplevel_set_fullscreen(toplevel, wanted);
     wl_surface_commit(surface);
     while (wl_display_dispatch(display) >= 0)
         ;
