@@ -236,25 +236,33 @@ def test_labwc_is_tied_to_the_panel_by_its_rc_xml_and_keeps_it_across_a_new_layo
     guest.check("systemctl stop desktop")
 
 
-def test_x11_puts_the_window_on_the_output_and_the_matrix_onto_its_place_in_the_root(guest):
-    """X spreads a touch over the whole root: the matrix puts the panel onto
-    its output's rectangle there, in either layout."""
+def start_x(guest):
     guest.check(XORG)
     guest.wait_shell("[ -S /tmp/.X11-unix/X0 ]", timeout=60, what="Xorg")
     guest.check(X_DESKTOP)
     guest.wait_shell("pidof openbox", what="openbox")
 
-    def root_taps():
-        return client_taps(guest, X_DISPLAY, X11_CLIENT, (100, 100))
 
+def x_arrange(guest, layout):
+    guest.check(as_user(X_DISPLAY) + "xrandr --output %s --mode 800x480 --pos %dx%d "
+                "--output %s --mode %dx%d --pos %dx%d"
+                % (layout.panel, *layout.panel_at, layout.monitor, *MONITOR_SIZE,
+                   *layout.monitor_at))
+
+
+def x_root_taps(guest):
+    return client_taps(guest, X_DISPLAY, X11_CLIENT, (100, 100))
+
+
+def test_x11_puts_the_window_on_the_output_and_the_matrix_onto_its_place_in_the_root(guest):
+    """X spreads a touch over the whole root: the matrix puts the panel onto
+    its output's rectangle there, in either layout."""
+    start_x(guest)
     for layout in (PANEL_RIGHT, PANEL_LEFT):
         without_rule(guest)
-        guest.check(as_user(X_DISPLAY) + "xrandr --output %s --mode 800x480 --pos %dx%d "
-                    "--output %s --mode %dx%d --pos %dx%d"
-                    % (layout.panel, *layout.panel_at, layout.monitor, *MONITOR_SIZE,
-                       *layout.monitor_at))
+        x_arrange(guest, layout)
         # X confines a touch to the outputs: one where none is lands on one.
-        before = root_taps()
+        before = x_root_taps(guest)
         expected = spread(layout)
         assert len(before) == len(expected) and all(map(on_an_output, before, [layout] * 5))
         assert_in_layout([p for p, want in zip(before, expected) if on_an_output(want, layout)],
@@ -264,5 +272,21 @@ def test_x11_puts_the_window_on_the_output_and_the_matrix_onto_its_place_in_the_
                           " ".join("%.0f,%.0f" % p for p in before)))
         refused_without_output(guest, X_DISPLAY, "Xorg", layout)
         calibrate_on_panel(guest, "x11", X_DISPLAY, "x11", layout,
-                           lambda size, layout=layout: on_panel(root_taps(), layout))
+                           lambda size, layout=layout: on_panel(x_root_taps(guest), layout))
+    guest.check("systemctl stop desktop xorg")
+
+
+def test_the_last_rule_holds_across_a_reboot(guest):
+    """The rule is root's file: after a reboot the service makes the device
+    anew with it, and X in the same layout puts the taps on the panel."""
+    guest.check("systemctl enable --quiet " + UNIT)
+    guest.reboot()
+    assert guest.receive(5, timeout=60) == sim.STARTUP_COMMAND
+    guest.check("systemctl start seatd && systemctl stop getty@tty1")
+    start_x(guest)
+    x_arrange(guest, PANEL_LEFT)
+    after = on_panel(x_root_taps(guest), PANEL_LEFT)
+    assert_near(after, CHECK_POINTS)
+    SUMMARY.append("two screens on %s, Xorg (%s): after a reboot the taps at %s"
+                   % (guest.suite, PANEL_LEFT.name, " ".join("%.2f/%.2f" % p for p in after)))
     guest.check("systemctl stop desktop xorg")
