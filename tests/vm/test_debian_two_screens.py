@@ -175,6 +175,10 @@ def test_weston_takes_the_output_named_and_the_rule_ties_the_touch_to_it(guest):
     """weston ties a touch device to its first output, else to the one the
     device's WL_OUTPUT names: the rule the root command writes carries it."""
     display = wayland_display(guest)
+
+    def panel_taps(size):
+        return client_taps(guest, display, logger(layout.panel), size)
+
     for layout in WESTON_LAYOUTS:
         without_rule(guest)
         guest.write(WESTON_INI, weston_ini(layout))
@@ -186,10 +190,24 @@ def test_weston_takes_the_output_named_and_the_rule_ties_the_touch_to_it(guest):
                        "Virtual-1 %dx%d, at %s" % (guest.suite, layout.name, *first,
                                                    " ".join("%.2f/%.2f" % p for p in before)))
         refused_without_output(guest, display, "weston", layout)
-        calibrate_on_panel(guest, "weston", display, "wayland", layout,
-                           lambda size, layout=layout: client_taps(guest, display,
-                                                                   logger(layout.panel), size))
+        calibrate_on_panel(guest, "weston", display, "wayland", layout, panel_taps)
         assert 'ENV{WL_OUTPUT}="%s"' % layout.panel in guest.read(RULE)
+    # The rule ties the touch screen to the panel now: a run without
+    # --output takes that output and says why.
+    text = calibrate_on_panel(guest, "weston-tied", display, "wayland", layout, panel_taps,
+                              options="")
+    assert "ties the touch screen to this output by WL_OUTPUT in the rule" in text, text
+    # A new layout: the monitor turned off, the panel alone at 0,0, not at
+    # 1024,0. The rule names the output and its matrix is in that output's
+    # frame, so the taps stay on the panel.
+    monitor = "name=%s\nmode=" % layout.monitor
+    guest.write(WESTON_INI, weston_ini(layout).replace(
+        monitor + "%dx%d" % MONITOR_SIZE, monitor + "off"))
+    start_desktop(guest, SESSION % WESTON[guest.suite], wayland_socket(display))
+    moved = panel_taps(SCREEN_SIZE)
+    assert_near(moved, CHECK_POINTS)
+    SUMMARY.append("two screens on %s, weston: the monitor off, the panel alone at 0,0, taps "
+                   "still at %s" % (guest.suite, " ".join("%.2f/%.2f" % p for p in moved)))
     guest.check("systemctl stop desktop")
 
 
