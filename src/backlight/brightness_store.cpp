@@ -1,12 +1,10 @@
 #include "backlight/brightness_store.h"
 
-#include <fcntl.h>
 #include <syslog.h>
-#include <unistd.h>
 
 #include <cctype>
-#include <cerrno>
 
+#include "daemon/files/short_file.h"
 #include "daemon/files/whole_file.h"
 
 namespace quorin {
@@ -16,23 +14,6 @@ namespace {
 constexpr const char* kStateFile = "/brightness";
 // Longer than any percentage: a longer file is no level.
 constexpr std::size_t kLongestText = 8;
-
-// Neither a link nor a FIFO put there is followed or waited for.
-bool readText(const std::string& path, std::string& text)
-{
-    const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    char buffer[kLongestText] = {};
-    const ssize_t count = read(fd, buffer, sizeof buffer);
-    const int error = errno;
-    close(fd);
-    errno = error;
-    if (count < 0)
-        return false;
-    text.assign(buffer, static_cast<std::size_t>(count));
-    return true;
-}
 
 }  // namespace
 
@@ -57,7 +38,7 @@ std::optional<int> BrightnessStore::load()
 {
     const char* path = file.path().c_str();
     std::string text;
-    if (!readText(path, text)) {
+    if (!readShortFile(path, kLongestText, text)) {
         syslog(LOG_USER | LOG_NOTICE, "No brightness restored: %s: %m", path);
         return std::nullopt;
     }

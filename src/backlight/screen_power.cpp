@@ -9,24 +9,11 @@
 #include <cerrno>
 #include <cstring>
 
+#include "daemon/files/short_file.h"
+
 namespace quorin {
 
 namespace {
-
-// Reads a sysfs attribute whole; false with errno set when it cannot.
-bool readSmallFile(const std::string& path, char (&text)[kSmallText])
-{
-    std::memset(text, 0, sizeof text);
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
-        return false;
-    const ssize_t count = read(fd, text, sizeof text - 1);
-    const int error = errno;
-    if (close(fd) != 0 && count >= 0)
-        return false;
-    errno = error;
-    return count >= 0;
-}
 
 bool startsWith(const char* text, const char* prefix)
 {
@@ -70,10 +57,10 @@ std::vector<Connector> listConnectors()
         return found;
     // NOLINTNEXTLINE(concurrency-mt-unsafe): the stream is this thread's own
     while (const dirent* entry = readdir(directory)) {
-        char status[kSmallText];
+        std::string status;
         const std::string name = entry->d_name;
-        if (isConnectorName(name) && readSmallFile(screenFile(name, "status"), status))
-            found.push_back({name, startsWith(status, "connected")});
+        if (isConnectorName(name) && readShortFile(screenFile(name, "status"), kSmallText, status))
+            found.push_back({name, status.rfind("connected", 0) == 0});
     }
     closedir(directory);
     std::sort(found.begin(), found.end(),

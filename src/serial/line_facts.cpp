@@ -1,7 +1,6 @@
 #include "serial/line_facts.h"
 
 #include <dirent.h>
-#include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -12,21 +11,21 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "daemon/files/short_file.h"
+
 namespace quorin {
 
 namespace {
+
+constexpr std::size_t kAttributeBytes = 255;
 
 // A small sysfs attribute up to its first NUL or newline; empty when it
 // cannot be read.
 std::string attribute(const std::string& path)
 {
-    char text[256] = {};
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    std::string value;
+    if (!readShortFile(path, kAttributeBytes, value))
         return {};
-    const ssize_t count = read(fd, text, sizeof text - 1);
-    close(fd);
-    std::string value(text, count > 0 ? static_cast<std::size_t>(count) : 0);
     return value.substr(0, value.find_first_of(std::string("\n\0", 2)));
 }
 
